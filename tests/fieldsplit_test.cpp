@@ -1,0 +1,42 @@
+// fieldsplit prints the four fields of its built-in text and touches no file.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+TEST(FieldsplitOutput, PrintsFourFieldsRealWithSixDecimals) {
+    auto r = harness::run("fieldsplit", {});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "first\n 25.500000\n second\n 15\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.files.empty());
+}
+
+TEST(FieldsplitOutput, OtherArgumentsChangeNothing) {
+    auto r = harness::run("fieldsplit", {}, {"-x", "extra"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "first\n 25.500000\n second\n 15\n");
+}
+
+TEST(FieldsplitOutput, FullStandardOutputIsAFailure) {
+    harness::Run run;
+    run.program = "fieldsplit";
+    run.stdout_path = "/dev/full";
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "fieldsplit: standard output: No space left on device\n");
+}
+
+TEST(FieldsplitInfo, HelpAndVersionAnswerOnStandardOutput) {
+    auto help = harness::run("fieldsplit", {}, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: fieldsplit\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+
+    auto version = harness::run("fieldsplit", {}, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "fieldsplit " SUITE_VERSION "\n");
+}
+
+}  // namespace

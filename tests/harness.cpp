@@ -1,0 +1,186 @@
+// Runs a built program in a fresh temporary directory and captures what it did.
+//
+// When the environment variable SUITE_TEST_WRAPPER is set (for example to a
+// valgrind command line), the program runs under it; a wrapper that reports
+// errors through its exit status fails the test with the wrapper's log.
+#include "harness.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace harness {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr int kWrapperErrorStatus = 97;  // the status the memcheck wrapper exits with
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+fs::path make_temp_dir(const char* what) {
+    std::string pattern = (fs::temp_directory_path() / (std::string("suite-") + what + "-XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+std::vector<std::string> split_words(const char* text) {
+    std::vector<std::string> words;
+    std::istringstream in(text ? text : "");
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// Everything the child needs, prepared before fork so the child only makes system calls.
+struct Command {
+    std::vector<std::string> words;
+    std::vector<char*> argv;
+};
+
+Command build_command(const Run& r, const fs::path& capture) {
+    Command c;
+    c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
+    if (!c.words.empty())
+        c.words.push_back("--log-file=" + (capture / "wrapper.log").string());
+    c.words.push_back(program_path(r.program).string());
+    c.words.insert(c.words.end(), r.args.begin(), r.args.end());
+    for (auto& w : c.words)
+        c.argv.push_back(w.data());
+    c.argv.push_back(nullptr);
+    return c;
+}
+
+[[noreturn]] void exec_child(const Command& c, const fs::path& dir, const std::string& out,
+                             const std::string& err, bool unprivileged) {
+    int in_fd = open("/dev/null", O_RDONLY);
+    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in_fd < 0 || out_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
+        dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0)
+        _exit(126);
+    if (unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+        _exit(126);
+    execvp(c.argv[0], c.argv.data());
+    _exit(127);
+}
+
+int wait_for(pid_t pid) {
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0)
+        if (errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+    if (WIFSIGNALED(raw))
+        return 128 + WTERMSIG(raw);
+    return WEXITSTATUS(raw);
+}
+
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.is_regular_file() && !entry.is_symlink())
+            files[entry.path().filename().string()] = read_file(entry.path());
+    return files;
+}
+
+// Lets user nobody reach the directory again (a test may have locked it) and removes it.
+void remove_dir(const fs::path& dir) {
+    std::error_code ignored;
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(dir, ignored);
+}
+
+}  // namespace
+
+fs::path program_path(const std::string& program) {
+    return fs::path(SUITE_BIN_DIR) / program;
+}
+
+bool running_as_root() {
+    return geteuid() == 0;
+}
+
+Result run(const Run& r) {
+    const fs::path dir = make_temp_dir("run");
+    const fs::path capture = make_temp_dir("capture");
+    for (const auto& [name, bytes] : r.files)
+        write_file(dir / name, bytes);
+    if (r.unprivileged) {
+        // nobody must reach the directory, and write the captures, to run at all.
+        fs::permissions(dir, fs::perms::all, fs::perm_options::replace);
+        fs::permissions(capture, fs::perms::all, fs::perm_options::replace);
+    }
+    if (r.setup)
+        r.setup(dir);
+
+    const Command command = build_command(r, capture);
+    const std::string out = r.stdout_path.empty() ? (capture / "stdout").string() : r.stdout_path;
+    const std::string err = (capture / "stderr").string();
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0)
+        exec_child(command, dir, out, err, r.unprivileged);
+
+    Result result;
+    result.status = wait_for(pid);
+    if (r.stdout_path.empty())
+        result.out = read_file(out);
+    result.err = read_file(err);
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+    result.files = snapshot(dir);
+    if (result.status == kWrapperErrorStatus)
+        ADD_FAILURE() << "the wrapper reported errors:\n" << read_file(capture / "wrapper.log");
+    remove_dir(dir);
+    remove_dir(capture);
+    return result;
+}
+
+Result run(const std::string& program, const std::map<std::string, std::string>& files,
+           const std::vector<std::string>& args) {
+    Run r;
+    r.program = program;
+    r.files = files;
+    r.args = args;
+    return run(r);
+}
+
+std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += digits[byte >> 4];
+        text += digits[byte & 0xf];
+    }
+    return text;
+}
+
+}  // namespace harness

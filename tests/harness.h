@@ -1,0 +1,46 @@
+// End-to-end runs: a built program in a fresh temporary directory, its files
+// and streams captured byte for byte.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+struct Run {
+    std::string program;                        // name of a program in the build's bin/
+    std::vector<std::string> args;              // arguments after the program name
+    std::map<std::string, std::string> files;   // written into the directory before the run
+    // Runs after the files are written: make links, folders, change permissions.
+    std::function<void(const std::filesystem::path& dir)> setup;
+    std::string stdout_path;                    // if set, standard output goes to this file
+    bool unprivileged = false;                  // run as user nobody (when the test runs as root)
+};
+
+struct Result {
+    int status = -1;                            // exit status; 128 + signal when killed
+    std::string out;                            // standard output (empty when redirected)
+    std::string err;                            // standard error
+    // The regular files in the directory after the run (links are not followed).
+    std::map<std::string, std::string> files;
+};
+
+Result run(const Run& run);
+
+// Convenience for the common case: a program, its input files, no arguments.
+Result run(const std::string& program, const std::map<std::string, std::string>& files,
+           const std::vector<std::string>& args = {});
+
+// Path of a built program.
+std::filesystem::path program_path(const std::string& program);
+
+// The bytes as "01 00 ff" for readable failure messages.
+std::string hex(const std::string& bytes);
+
+// True when the tests run as root, where permission checks do not hold.
+bool running_as_root();
+
+}  // namespace harness
