@@ -9,7 +9,7 @@ JOBS ?= 2
 all: build
 
 deps:
-	@tools/need cmake g++ make libgtest-dev
+	@tools/need cmake g++ make libgtest-dev groff-base
 
 build: deps
 	cmake --preset default >/dev/null
