@@ -78,8 +78,10 @@ int main() {
     if (in == nullptr)
         return fail("input1.txt");
     std::FILE* out = std::fopen("binary_f.bin", "wb");
-    if (out == nullptr)
+    if (out == nullptr) {
+        std::fclose(in);
         return fail("binary_f.bin");
+    }
 
     char line[512];
     while (std::fgets(line, sizeof line, in) != nullptr) {

@@ -32,8 +32,10 @@ int main() {
     if (in == nullptr)
         return fail("input.txt");
     std::FILE* out = std::fopen("Records.bin", "wb");
-    if (out == nullptr)
+    if (out == nullptr) {
+        std::fclose(in);
         return fail("Records.bin");
+    }
 
     int app_id = 0;
     int patient_id = 0;
@@ -48,12 +50,12 @@ int main() {
         std::fwrite(record, 1, kRecordSize, out);
     }
     std::fclose(in);
+    if (std::fclose(out) != 0)
+        return fail("Records.bin");
     if (scanned != EOF) {
         std::fputs("reqpack_baseline: input.txt: not a complete request of three numbers\n", stderr);
         return 1;
     }
-    if (std::fclose(out) != 0)
-        return fail("Records.bin");
     if (std::fclose(stdout) != 0)
         return fail("standard output");
     return 0;
