@@ -1,5 +1,5 @@
 # Thin wrapper around CMake; see README.md.
-.PHONY: all deps build demo test memcheck fuzz clean
+.PHONY: all deps build demo test memcheck fuzz bench clean
 
 MAKEFLAGS += --no-print-directory
 
@@ -38,6 +38,11 @@ fuzz: deps
 		-DSUITE_FUZZ=ON -DSUITE_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
 	cmake --build build/fuzz --parallel $(JOBS)
 	tools/fuzz build/fuzz/fuzzers $(FUZZ_SECONDS)
+
+# Large generated inputs in build/bench; times and peak memory against the goals.
+bench: build
+	@tools/need time
+	bench/run $(CURDIR)/build/default/bin $(CURDIR)/build/bench
 
 clean:
 	rm -rf build
