@@ -66,8 +66,9 @@ scan_status scan_number(std::FILE* in, int width, int& target) {
     }
     if (c != EOF)
         std::ungetc(c, in);
+    // A lone sign is a bad number, not the end of the input.
     if (!digits)
-        return c == EOF && std::feof(in) ? scan_status::incomplete : scan_status::no_match;
+        return scan_status::no_match;
     if (too_big || (!negative && value > 2147483647LL))
         return scan_status::out_of_range;
     target = static_cast<int>(negative ? -value : value);
