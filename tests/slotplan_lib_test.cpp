@@ -2,7 +2,6 @@
 // the readers' limits and reports, and the in-place pipeline steps.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -223,19 +222,6 @@ TEST(SlotplanScanning, RequestFileAgreesWithSscanfRecordByRecord) {
 
 // ---- the scanner's own edges ----
 
-TEST(SlotplanScanning, WidthCountsTheSign) {
-    people_fields f;
-    EXPECT_EQ(scan_people("+1234567 Ann Lee A", f).status, scan_status::complete);
-    EXPECT_EQ(f.key1, 1234);
-    EXPECT_EQ(f.key2, 567);
-    EXPECT_EQ(scan_people("-12345678901 Ann Lee A", f).status, scan_status::complete);
-    EXPECT_EQ(f.key1, -1234);
-    EXPECT_EQ(f.key2, 567890);
-    EXPECT_STREQ(f.name, "1");
-    EXPECT_STREQ(f.surname, "Ann");
-    EXPECT_EQ(f.tag, 'L');
-}
-
 TEST(SlotplanScanning, NumbersOutsideTheSignedRangeAreNoticed) {
     struct Case { const char* year; scan_status status; int value; };
     const Case cases[] = {
@@ -294,17 +280,6 @@ TEST(SlotplanScanning, EndOfInputOnlyBeforeTheFirstConversion) {
     }
 }
 
-TEST(SlotplanScanning, ReadErrorIsNotTheEndOfInput) {
-    std::FILE* directory = std::fopen("/", "r");
-    ASSERT_NE(directory, nullptr);
-    std::vector<person> table(kTableSize);
-    read_report report;
-    EXPECT_EQ(get_people(directory, table, kLimit, report), 0);
-    std::fclose(directory);
-    EXPECT_EQ(report.problem, read_problem::read_error);
-    EXPECT_EQ(report.error, EISDIR);
-}
-
 // ---- the readers ----
 
 std::string numbered_people(int count) {
@@ -337,40 +312,6 @@ TEST(SlotplanReaders, StoreLimitPlusOneAndReportTheRest) {
             EXPECT_EQ(table[count - 1].key1, count);
         }
     }
-}
-
-TEST(SlotplanReaders, MalformedRecordIsNotCountedAndNamed) {
-    memory_file in("1 1 Ann Lee A\n2 2 Bob Ray B\nthree 3 Cy Doe C\n4 4 Di Fox D\n");
-    std::vector<person> table(kTableSize);
-    read_report report;
-    EXPECT_EQ(get_people(in.stream, table, kLimit, report), 2);
-    EXPECT_EQ(report.problem, read_problem::malformed);
-    EXPECT_EQ(report.record, 3);
-    EXPECT_STREQ(report.field, "key1");
-    EXPECT_EQ(table[2].key1, 0);
-    EXPECT_EQ(table[2].name[0], '\0');
-}
-
-TEST(SlotplanReaders, RequestsStartWithoutNamesAndWithABlankTag) {
-    memory_file in("1 2 2024 13 1 9:00\n1 2 2024 12 1 9:00\n");
-    std::vector<appointment> table(kTableSize);
-    read_report report;
-    ASSERT_EQ(get_appointments(in.stream, table, kLimit, report), 2);
-    EXPECT_EQ(table[0].month, month_of_year::unset);
-    EXPECT_EQ(table[1].month, month_of_year::december);
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_EQ(table[k].tag, kNoTag);
-        EXPECT_EQ(table[k].name[0], '\0');
-        EXPECT_EQ(table[k].surname[0], '\0');
-    }
-}
-
-TEST(SlotplanReaders, TagIsASignedCharacterWidened) {
-    memory_file in("1 2 Ann Lee \xff\n");
-    std::vector<person> table(kTableSize);
-    read_report report;
-    ASSERT_EQ(get_people(in.stream, table, kLimit, report), 1);
-    EXPECT_EQ(table[0].tag, -1);
 }
 
 // ---- the pipeline ----
@@ -413,44 +354,6 @@ TEST(SlotplanPipeline, SortComparesTheMonthUnsigned) {
     };
     sort_appointments(table, static_cast<int>(table.size()));
     EXPECT_EQ(keys(table, 5), (std::vector<int>{4, 3, 5, 2, 1}));
-}
-
-TEST(SlotplanPipeline, SortOnlyTouchesTheFirstCount) {
-    std::vector<appointment> table = {request(3, 2026, 1, 1, 9, 0), request(2, 2025, 1, 1, 9, 0),
-                                      request(1, 2024, 1, 1, 9, 0)};
-    sort_appointments(table, 2);
-    EXPECT_EQ(keys(table, 3), (std::vector<int>{2, 3, 1}));
-}
-
-TEST(SlotplanPipeline, SwapExchangesWholeRecords) {
-    std::vector<appointment> table = {request(1, 2024, 1, 1, 9, 0), request(2, 2025, 2, 2, 10, 5)};
-    std::strcpy(table[0].name, "Ann");
-    table[1].tag = 'B';
-    swap(table, 0, 1);
-    EXPECT_EQ(table[0].key1, 2);
-    EXPECT_EQ(table[0].minute, 5);
-    EXPECT_EQ(table[0].tag, 'B');
-    EXPECT_STREQ(table[1].name, "Ann");
-    EXPECT_EQ(table[1].tag, kNoTag);
-}
-
-TEST(SlotplanPipeline, NamesAreCopiedWholeOnlyWhenBothKeysAgreeAtTheSamePosition) {
-    std::vector<person> people(3);
-    people[0] = {1, 2, "Ann", "Lee", 'A'};
-    people[1] = {3, 4, "Bob", "Ray", 'B'};
-    people[2] = {5, 6, "Cy", "Doe", 'C'};
-    std::vector<appointment> requests = {request(1, 2024, 1, 1, 9, 0), request(3, 2024, 1, 1, 9, 0),
-                                         request(5, 2024, 1, 1, 9, 0)};
-    requests[0].key2 = 2;
-    requests[1].key2 = 5;   // key1 agrees, key2 does not
-    requests[2].key2 = 6;
-    write_names(requests, 3, people, 2);   // the third person is beyond the person count
-    EXPECT_STREQ(requests[0].name, "Ann");
-    EXPECT_STREQ(requests[0].surname, "Lee");
-    EXPECT_EQ(requests[0].tag, 'A');
-    EXPECT_STREQ(requests[1].name, "");
-    EXPECT_EQ(requests[1].tag, kNoTag);
-    EXPECT_STREQ(requests[2].name, "");
 }
 
 }  // namespace
