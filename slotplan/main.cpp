@@ -1,0 +1,84 @@
+// slotplan: reads People.txt and AppointmentReqs.txt, attaches names, drops clashing
+// requests, sorts the rest by date and time and writes Appointments.txt.
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "slotplan.h"
+
+namespace {
+
+using namespace slotplan;
+
+const char kUsage[] =
+    "usage: slotplan\n"
+    "Reads People.txt and AppointmentReqs.txt from the current directory, copies each\n"
+    "person's names onto the request in the same record position when both keys agree,\n"
+    "drops every request for a date and time an earlier request already asks for, sorts\n"
+    "the rest by date and time and writes them to Appointments.txt. Each file is read up\n"
+    "to 51 records. It takes no options.\n"
+    "Exit status: 0 on success; 1 if AppointmentReqs.txt cannot be opened or read,\n"
+    "People.txt exists but cannot be read, a record is malformed (the records before it\n"
+    "are still written), or Appointments.txt cannot be written.\n";
+
+// Answers --help and --version; returns true when it did.
+bool answer_info_option(int argc, char** argv) {
+    if (argc < 2)
+        return false;
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return true;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("slotplan " SUITE_VERSION "\n", stdout);
+        return true;
+    }
+    return false;
+}
+
+int schedule() {
+    std::array<person, kTableSize> people{};
+    std::array<appointment, kTableSize> requests{};
+
+    read_report report;
+    int persons = get_people(kPeopleFile, people, kLimit, report);
+    int status = 0;
+    if (persons == kNotOpen && report.error == ENOENT) {
+        persons = 0;   // no people file: requests go out without names
+    } else {
+        status = complain(kPeopleFile, report);
+        if (stops_run(report))
+            return status;
+    }
+
+    const int count = get_appointments(kRequestsFile, requests, kLimit, report);
+    status |= complain(kRequestsFile, report);
+    if (stops_run(report))
+        return status;
+
+    write_names(requests, count, people, persons);
+    const int remaining = check_appointments(requests, count);
+    sort_appointments(requests, remaining);
+    if (!write_appointments(kAppointmentsFile, requests, remaining))
+        return 1;
+    return status;
+}
+
+// A full disk or a closed pipe shows up at the latest when standard output is closed.
+int close_stdout() {
+    if (std::fclose(stdout) != 0) {
+        std::fprintf(stderr, "slotplan: standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (answer_info_option(argc, argv))
+        return close_stdout();
+    const int status = schedule();
+    return close_stdout() | status;
+}

@@ -1,0 +1,240 @@
+// slotplan end to end: People.txt and AppointmentReqs.txt in, the exact bytes of
+// Appointments.txt, the messages and the exit status out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A request line as written without a paired person: keys, then blank names and tag.
+std::string unpaired(const std::string& slot, const std::string& keys) {
+    return slot + keys + std::string(24, ' ') + "\n";
+}
+
+harness::Result schedule(const char* people, const std::string& requests) {
+    std::map<std::string, std::string> files{{"AppointmentReqs.txt", requests}};
+    if (people != nullptr)
+        files["People.txt"] = people;
+    return harness::run("slotplan", files);
+}
+
+struct CleanRun {
+    const char* what;
+    const char* people;   // nullptr: no People.txt
+    const char* requests;
+    std::string list;     // Appointments.txt
+};
+
+const CleanRun kCleanRuns[] = {
+    {"eleven digits in a row split after the fifth", "12345678901 Ann Lee A\n", "12345678901 2024 3 1 9:00\n",
+     " 2024  3  1  9:00  12345678901 Ann        Lee        A\n"},
+    {"the sign counts toward the key widths", nullptr, "-12345 2024 3 1 9:00\n-1 +12345 2024 3 1 9:01\n",
+     unpaired(" 2024  3  1  9:00 ", " -1234     5") + unpaired(" 2024  3  1  9: 1 ", "    -1 12345")},
+    {"any one character separates hour and minute, a blank or a digit too", nullptr,
+     "1 2 2024 5 6 10.30\n1 2 2024 5 7 10 30\n1 2 2024 5 8 1030\n1 2 2024 5 9 9h5\n",
+     unpaired(" 2024  5  6 10:30 ", "     1     2") + unpaired(" 2024  5  7 10:30 ", "     1     2") +
+         unpaired(" 2024  5  8 10:00 ", "     1     2") + unpaired(" 2024  5  9  9: 5 ", "     1     2")},
+    {"records are not bound to lines", "1 2\nAnn\nLee\n\nA 3 4 Bob Ray B\n",
+     "1\n2 2024\n5 6 10:30 3 4 2024 5 6 11:00\n",
+     " 2024  5  6 10:30      1     2 Ann        Lee        A\n"
+     " 2024  5  6 11:00      3     4 Bob        Ray        B\n"},
+    {"names up to 29 characters, written whole, push the line right",
+     "1 2 Maximiliane Mustermann-Schmidt-Oberholzer Z\n", "1 2 2024 1 1 9:00\n",
+     " 2024  1  1  9:00      1     2 Maximiliane Mustermann-Schmidt-Oberholzer Z\n"},
+    {"the tag is one byte whatever it is", "1 2 Ann Lee \xe9\n3 4 Bob Ray 7\n", "1 2 2024 1 1 9:00\n3 4 2024 1 1 9:01\n",
+     " 2024  1  1  9:00      1     2 Ann        Lee        \xe9\n"
+     " 2024  1  1  9: 1      3     4 Bob        Ray        7\n"},
+    {"the smallest and largest years", nullptr, "1 2 -2147483648 1 1 9:00\n1 2 2147483647 1 1 9:00\n",
+     unpaired(" -2147483648  1  1  9:00 ", "     1     2") + unpaired(" 2147483647  1  1  9:00 ", "     1     2")},
+    {"no people file: requests go out without names", nullptr, "1 2 2024 1 1 9:00\n",
+     unpaired(" 2024  1  1  9:00 ", "     1     2")},
+    {"no requests: an empty list", "1 2 Ann Lee A\n", " \n\n", ""},
+    {"names attach only where record positions agree", "1 1 Ann Lee A\n2 2 Bob Ray B\n3 3 Cy Doe C\n",
+     "3 3 2024 1 1 9:00\n2 2 2024 1 1 10:00\n1 1 2024 1 1 11:00\n",
+     unpaired(" 2024  1  1  9:00 ", "     3     3") + " 2024  1  1 10:00      2     2 Bob        Ray        B\n" +
+         unpaired(" 2024  1  1 11:00 ", "     1     1")},
+    {"both keys must agree", "1 1 Ann Lee A\n2 2 Bob Ray B\n", "1 9 2024 1 1 9:00\n9 2 2024 1 1 10:00\n",
+     unpaired(" 2024  1  1  9:00 ", "     1     9") + unpaired(" 2024  1  1 10:00 ", "     9     2")},
+    {"a later request for a taken slot is dropped (A, B, A', C)", nullptr,
+     "1 1 2024 6 1 12:00\n2 2 2024 6 1 8:00\n3 3 2024 6 1 12:00\n4 4 2024 5 1 8:00\n",
+     unpaired(" 2024  5  1  8:00 ", "     4     4") + unpaired(" 2024  6  1  8:00 ", "     2     2") +
+         unpaired(" 2024  6  1 12:00 ", "     1     1")},
+    {"the first of three wins, whatever its person", "9 9 Nobody Here N\n2 2 Bob Ray B\n3 3 Cy Doe C\n",
+     "1 1 2024 1 1 9:00\n2 2 2024 1 1 9:00\n3 3 2024 1 1 9:00\n", unpaired(" 2024  1  1  9:00 ", "     1     1")},
+    {"one person, two slots: both stay", "1 1 Ann Lee A\n1 1 Ann Lee A\n", "1 1 2024 1 1 9:01\n1 1 2024 1 1 9:00\n",
+     " 2024  1  1  9:00      1     1 Ann        Lee        A\n"
+     " 2024  1  1  9: 1      1     1 Ann        Lee        A\n"},
+    {"year before month before day, and times within a day", nullptr,
+     "1 1 2025 1 1 9:00\n2 2 2024 12 2 9:00\n3 3 2024 12 1 10:15\n4 4 2024 12 1 10:00\n5 5 2024 12 1 9:30\n",
+     unpaired(" 2024 12  1  9:30 ", "     5     5") + unpaired(" 2024 12  1 10:00 ", "     4     4") +
+         unpaired(" 2024 12  1 10:15 ", "     3     3") + unpaired(" 2024 12  2  9:00 ", "     2     2") +
+         unpaired(" 2025  1  1  9:00 ", "     1     1")},
+    // Months 13 and 0 both leave the month unset, so the fourth request clashes with the second.
+    {"a month outside 1 to 12 is written as 0 and sorts before January", nullptr,
+     "1 1 2024 1 1 9:00\n2 2 2024 13 1 9:00\n3 3 2023 -1 5 9:00\n4 4 2024 0 1 9:00\n",
+     unpaired(" 2023  0  5  9:00 ", "     3     3") + unpaired(" 2024  0  1  9:00 ", "     2     2") +
+         unpaired(" 2024  1  1  9:00 ", "     1     1")},
+    {"minute 0 is two zeros, others pad to two places", nullptr,
+     "1 1 2024 1 1 9:0\n1 1 2024 1 1 9:5\n1 1 2024 1 1 9:30\n1 1 2024 1 1 9:-5\n",
+     unpaired(" 2024  1  1  9:-5 ", "     1     1") + unpaired(" 2024  1  1  9:00 ", "     1     1") +
+         unpaired(" 2024  1  1  9: 5 ", "     1     1") + unpaired(" 2024  1  1  9:30 ", "     1     1")},
+};
+
+TEST(SlotplanRuns, WriteExactlyTheExpectedList) {
+    for (const CleanRun& c : kCleanRuns) {
+        auto r = schedule(c.people, c.requests);
+        EXPECT_EQ(r.status, 0) << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
+        EXPECT_EQ(r.err, "") << c.what;
+        EXPECT_EQ(r.files["Appointments.txt"], c.list) << c.what;
+    }
+}
+
+std::string many_requests(int count) {
+    std::string text;
+    for (int k = 1; k <= count; ++k)
+        text += std::to_string(k) + " 0 2024 3 " + std::to_string(k % 28 + 1) + " " + std::to_string(k % 24) + ":" +
+                std::to_string(k % 60) + "\n";
+    return text;
+}
+
+TEST(SlotplanReading, FiftyOneRecordsAreReadAndMoreAreReported) {
+    auto r = schedule(nullptr, many_requests(60));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "slotplan: AppointmentReqs.txt: more than 51 records; the rest of the file was not read\n");
+    const std::string& list = r.files["Appointments.txt"];
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 51);
+    EXPECT_NE(list.find("    51     0"), std::string::npos);
+
+    auto exact = schedule(nullptr, many_requests(51) + "\n \n");
+    EXPECT_EQ(exact.status, 0);
+    EXPECT_EQ(exact.err, "");
+    EXPECT_EQ(exact.files["Appointments.txt"], list);
+}
+
+TEST(SlotplanReading, MalformedRecordStopsItsFileAndTheRecordsBeforeItAreWritten) {
+    struct Case { std::string people; const char* rest; const char* message; };
+    const std::string name30(30, 'n');
+    const Case cases[] = {
+        {"", "3 4 2024 x 1 9:00\n5 6 2024 1 1 7:00\n", "AppointmentReqs.txt: record 3: month is not a number"},
+        {"", "3 4 2147483648 1 1 9:00\n", "AppointmentReqs.txt: record 3: year is out of the signed 32-bit range"},
+        {"", "3 4 2024 1 1 :00\n", "AppointmentReqs.txt: record 3: hour is not a number"},
+        {"", "3 4 2024 1 1 9:", "AppointmentReqs.txt: record 3: minute is missing: the file ends inside the record"},
+        {"", "-", "AppointmentReqs.txt: record 3: key1 is not a number"},
+        {"9 9 Ann Lee A\n1 2 Bob ", "", "People.txt: record 2: surname is missing: the file ends inside the record"},
+        {"9 9 Ann Lee A\n1 2 Bob Ray\n\n", "", "People.txt: record 2: tag is missing: the file ends inside the record"},
+        {"9 9 Ann Lee A\n1 2 " + name30 + " Ray B\n", "",
+         "People.txt: record 2: name is longer than 29 characters"},
+    };
+    for (const Case& c : cases) {
+        auto r = schedule(c.people.c_str(), std::string("1 2 2024 1 2 9:00\n9 9 2023 1 1 8:00\n") + c.rest);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err, std::string("slotplan: ") + c.message + "\n");
+        EXPECT_EQ(r.files["Appointments.txt"],
+                  unpaired(" 2023  1  1  8:00 ", "     9     9") + unpaired(" 2024  1  2  9:00 ", "     1     2"));
+    }
+}
+
+// ---- failures of the system: a clear message, status 1, no list claimed ----
+
+struct Failure {
+    const char* what;
+    std::function<void(const fs::path&)> setup;
+    bool unprivileged;
+    const char* out;
+    const char* err;
+    const char* list;   // Appointments.txt afterwards; nullptr: none
+};
+
+void chmod_none(const fs::path& file) {
+    fs::permissions(file, fs::perms::none);
+}
+
+void replace_by_directory(const fs::path& file) {
+    fs::remove(file);
+    fs::create_directory(file);
+}
+
+TEST(SlotplanFailures, EachEndsWithStatusOneAndAMessage) {
+    const std::string old_list = "old list\n";
+    const Failure failures[] = {
+        {"missing request file", [](const fs::path& d) { fs::remove(d / "AppointmentReqs.txt"); }, false,
+         "ERROR!! File2 is not open!\n", "slotplan: AppointmentReqs.txt: No such file or directory\n", "old list\n"},
+        {"unreadable request file", [](const fs::path& d) { chmod_none(d / "AppointmentReqs.txt"); }, true,
+         "ERROR!! File2 is not open!\n", "slotplan: AppointmentReqs.txt: Permission denied\n", "old list\n"},
+        {"unreadable people file", [](const fs::path& d) { chmod_none(d / "People.txt"); }, true, "",
+         "slotplan: People.txt: Permission denied\n", "old list\n"},
+        {"request file is a directory", [](const fs::path& d) { replace_by_directory(d / "AppointmentReqs.txt"); },
+         false, "", "slotplan: AppointmentReqs.txt: Is a directory\n", "old list\n"},
+        {"people file is a directory", [](const fs::path& d) { replace_by_directory(d / "People.txt"); }, false, "",
+         "slotplan: People.txt: Is a directory\n", "old list\n"},
+        {"list is a directory", [](const fs::path& d) { replace_by_directory(d / "Appointments.txt"); }, false,
+         "ERROR!!!File3 is not open.", "slotplan: Appointments.txt: Is a directory\n", nullptr},
+        {"directory not writable",
+         [](const fs::path& d) {
+             fs::remove(d / "Appointments.txt");
+             fs::permissions(d, fs::perms(0555));
+         },
+         true, "ERROR!!!File3 is not open.", "slotplan: Appointments.txt: Permission denied\n", nullptr},
+        {"full disk",
+         [](const fs::path& d) {
+             fs::remove(d / "Appointments.txt");
+             fs::create_symlink("/dev/full", d / "Appointments.txt");
+         },
+         false, "", "slotplan: Appointments.txt: No space left on device\n", nullptr},
+    };
+    for (const Failure& f : failures) {
+        harness::Run run;
+        run.program = "slotplan";
+        run.files = {{"People.txt", "1 2 Ann Lee A\n"}, {"AppointmentReqs.txt", "1 2 2024 1 1 9:00\n"},
+                     {"Appointments.txt", old_list}};
+        run.unprivileged = f.unprivileged;
+        run.setup = [&f](const fs::path& d) {
+            fs::permissions(d / "Appointments.txt", fs::perms(0666));   // a wrong write would land
+            f.setup(d);
+        };
+        auto r = harness::run(run);
+        EXPECT_EQ(r.status, 1) << f.what;
+        EXPECT_EQ(r.out, f.out) << f.what;
+        EXPECT_EQ(r.err, f.err) << f.what;
+        const auto list = r.files.find("Appointments.txt");
+        EXPECT_EQ(list == r.files.end() ? "(none)" : list->second, f.list ? f.list : "(none)") << f.what;
+    }
+}
+
+TEST(SlotplanFailures, FullStandardOutputIsReportedToo) {
+    harness::Run run;
+    run.program = "slotplan";
+    run.stdout_path = "/dev/full";
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "slotplan: AppointmentReqs.txt: No such file or directory\n"
+                     "slotplan: standard output: No space left on device\n");
+    EXPECT_TRUE(r.files.empty());
+}
+
+TEST(SlotplanInfo, HelpAndVersionTouchNoFileAndOtherArgumentsAreIgnored) {
+    const std::map<std::string, std::string> requests{{"AppointmentReqs.txt", "1 2 2024 1 1 9:00\n"}};
+    auto help = harness::run("slotplan", requests, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: slotplan\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.files.count("Appointments.txt"), 0u);
+
+    auto version = harness::run("slotplan", requests, {"--version"});
+    EXPECT_EQ(version.out, "slotplan " SUITE_VERSION "\n");
+    EXPECT_EQ(version.files.count("Appointments.txt"), 0u);
+
+    auto other = harness::run("slotplan", requests, {"-x", "--helps"});
+    EXPECT_EQ(other.status, 0);
+    EXPECT_EQ(other.files["Appointments.txt"], unpaired(" 2024  1  1  9:00 ", "     1     2"));
+}
+
+}  // namespace
