@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,10 +91,8 @@ std::optional<double> exact_decimal(std::string_view text) {
 }
 
 bool take(tokenizer& cursor, delimiter_set delimiters, std::string_view& into) {
-    const auto token = cursor.next(delimiters);
-    if (token)
-        into = *token;
-    return token.has_value();
+    into = cursor.next(delimiters);
+    return !into.empty();
 }
 
 // Text 1 to a blank, texts 2 to 5 and the salary each to a comma.
@@ -125,15 +124,20 @@ line_kind split_kind_e(tokenizer& cursor, staff_record& record) {
 class line_reader {
   public:
     line_reader(std::FILE* input, std::size_t chunk_size)
-        : input_(input), buffer_(chunk_size < 2 ? 2 : chunk_size) {}
+        : input_(input), buffer_((chunk_size < 2 ? 2 : chunk_size) + kSpare) {}
 
     // The next line with its line end (the last line may have none); nullopt at the
     // end of the input or after a read error.
     std::optional<std::string_view> next();
     int error() const { return error_; }
 
+    // The buffer ends in spare bytes that are never filled, so the tokenizer may
+    // look at a whole window after any line.
+    static constexpr std::size_t kSpare = tokenizer::kWindow;
+
   private:
     void fill();
+    std::size_t capacity() const { return buffer_.size() - kSpare; }
 
     std::FILE* input_;
     std::vector<char> buffer_;
@@ -176,9 +180,9 @@ void line_reader::fill() {
     end_ = pending;
     begin_ = 0;
     // Doubling for a long line keeps every read at least half a buffer.
-    if (buffer_.size() - end_ < buffer_.size() / 2)
-        buffer_.resize(buffer_.size() * 2);
-    const std::size_t wanted = buffer_.size() - end_;
+    if (capacity() - end_ < capacity() / 2)
+        buffer_.resize(capacity() * 2 + kSpare);
+    const std::size_t wanted = capacity() - end_;
     errno = 0;
     const std::size_t got = std::fread(buffer_.data() + end_, 1, wanted, input_);
     end_ += got;
@@ -270,21 +274,28 @@ staff_record salary_rise(staff_record record) {
     return record;
 }
 
-tokenizer::tokenizer(std::string_view line) : line_(line.data()), end_(line.size()) {
+tokenizer::tokenizer(std::string_view line, std::size_t readable_after)
+    : line_(line.data()), end_(line.size()), readable_end_(line.size() + readable_after) {
     load_window(0);
 }
 
-// Masks of the next 64 bytes of the line; bytes past the line count as zero bytes.
+// Masks of the next 64 bytes of the line. Bits past the end of the text may be set
+// by whatever follows the line; every step of next() stops at end_ before them.
 void tokenizer::load_window(std::size_t from) {
-    alignas(16) unsigned char bytes[kWindow] = {};
     const std::size_t size = std::min(kWindow, end_ - from);
-    if (size != 0)
-        std::memcpy(bytes, line_ + from, size);
+    alignas(16) unsigned char copy[kWindow];
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(line_) + from;
+    if (from + kWindow > readable_end_) {
+        std::memset(copy, 0, sizeof copy);
+        if (size != 0)
+            std::memcpy(copy, bytes, size);
+        bytes = copy;
+    }
     blank_ = comma_ = line_end_ = 0;
     std::uint64_t zero = 0;
 #if defined(__SSE2__)
-    for (std::size_t k = 0; k < kWindow; k += 16) {
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + k));
+    for (std::size_t k = 0; k < size; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
         const auto mask = [&](char c) {
             return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))))} << k;
         };
@@ -294,7 +305,7 @@ void tokenizer::load_window(std::size_t from) {
         zero |= mask('\0');
     }
 #else
-    for (std::size_t k = 0; k < kWindow; ++k) {
+    for (std::size_t k = 0; k < size; ++k) {
         blank_ |= std::uint64_t{bytes[k] == ' '} << k;
         comma_ |= std::uint64_t{bytes[k] == ','} << k;
         line_end_ |= std::uint64_t{bytes[k] == '\n'} << k;
@@ -311,12 +322,12 @@ std::uint64_t tokenizer::mask_of(delimiter_set delimiters) const {
            (delimiters.line_end ? line_end_ : 0);
 }
 
-std::optional<std::string_view> tokenizer::next(delimiter_set delimiters) {
+std::string_view tokenizer::next(delimiter_set delimiters) {
     // Skip the leading delimiters; a zero byte or the line's end is none.
     for (;;) {
         if (pos_ >= end_) {
             pos_ = end_;
-            return std::nullopt;
+            return {};
         }
         if (pos_ - window_ == kWindow)
             load_window(pos_);
@@ -327,7 +338,7 @@ std::optional<std::string_view> tokenizer::next(delimiter_set delimiters) {
     }
     if (pos_ >= end_) {
         pos_ = end_;
-        return std::nullopt;
+        return {};
     }
     const std::size_t start = pos_;
     for (;;) {
@@ -360,13 +371,13 @@ double salary_from_text(std::string_view text) {
 }
 
 // Flattened: the tokenizer's calls then cost no more than its few bit operations.
-[[gnu::flatten]] line_kind split_line(std::string_view line, staff_record& record) {
-    tokenizer cursor(line);
-    const auto kind = cursor.next(kKindDelimiters);
-    if (!kind)
+[[gnu::flatten]] line_kind split_line(std::string_view line, staff_record& record, std::size_t readable_after) {
+    tokenizer cursor(line, readable_after);
+    const std::string_view kind = cursor.next(kKindDelimiters);
+    if (kind.empty())
         return line_kind::skipped;
     record = staff_record{};
-    record.kind = kind->front();
+    record.kind = kind.front();
     switch (record.kind) {
     case 'I':
     case 'i':
@@ -379,7 +390,8 @@ double salary_from_text(std::string_view text) {
     }
 }
 
-convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messages,
+// Flattened, so that the record passed to salary_rise by value is not copied.
+[[gnu::flatten]] convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messages,
                           std::size_t chunk_size) {
     convert_result result;
     line_reader reader(input, chunk_size);
@@ -391,7 +403,7 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
         if (!line)
             break;
         ++result.lines;
-        switch (split_line(*line, record)) {
+        switch (split_line(*line, record, line_reader::kSpare)) {
         case line_kind::record:
             writing = writer.put(salary_rise(record));
             result.records += writing ? 1 : 0;

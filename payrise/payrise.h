@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string_view>
 
 namespace payrise {
@@ -57,20 +56,23 @@ struct delimiter_set {
 // blanks, commas and line ends are, so no token is scanned byte by byte.
 class tokenizer {
   public:
-    explicit tokenizer(std::string_view line);
-
-    // The next token, or nullopt when only delimiters are left.
-    std::optional<std::string_view> next(delimiter_set delimiters);
-
-  private:
     static constexpr std::size_t kWindow = 64;
 
+    // readable_after: how many bytes after the line may be read (and are ignored);
+    // from kWindow on, no window is copied before it is looked at.
+    explicit tokenizer(std::string_view line, std::size_t readable_after = 0);
+
+    // The next token; empty (a token never is) when only delimiters are left.
+    std::string_view next(delimiter_set delimiters);
+
+  private:
     void load_window(std::size_t from);
     std::uint64_t mask_of(delimiter_set delimiters) const;
 
     const char* line_;
     std::size_t pos_ = 0;
     std::size_t end_;               // end of the text: the line's end or its first zero byte
+    std::size_t readable_end_;      // bytes before it may be read
     std::size_t window_ = 0;        // bit k of a mask stands for line_[window_ + k]
     std::uint64_t blank_ = 0;
     std::uint64_t comma_ = 0;
@@ -84,8 +86,9 @@ double salary_from_text(std::string_view text);
 enum class line_kind { record, skipped, too_few_fields };
 
 // Splits one line (its line end included) into a record; skipped lines are empty,
-// made of delimiters only, or of another kind than I and E.
-line_kind split_line(std::string_view line, staff_record& record);
+// made of delimiters only, or of another kind than I and E. readable_after as for
+// the tokenizer.
+line_kind split_line(std::string_view line, staff_record& record, std::size_t readable_after = 0);
 
 struct convert_result {
     enum class failure { none, read, write };
