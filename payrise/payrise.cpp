@@ -62,8 +62,8 @@ double strtod_of_copy(std::string_view text) {
 
 // The common salary shape: [-]digits[.digits] with at most 19 digits, not followed
 // by an exponent or the x of a hexadecimal form. When the digits as an integer are
-// at most 2^53, both operands of one division by a power of ten up to 10^22 are
-// exact, so the quotient is correctly rounded, as strtod rounds.
+// at most 2^53, they and the power of ten are exact doubles, so one division gives
+// the correctly rounded quotient, as strtod rounds.
 constexpr int kMostDigits = 19;
 constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
                                         1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
@@ -297,7 +297,8 @@ void tokenizer::load_window(std::size_t from) {
     for (std::size_t k = 0; k < size; k += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
         const auto mask = [&](char c) {
-            return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))))} << k;
+            const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
+            return std::uint64_t{static_cast<std::uint16_t>(found)} << k;
         };
         blank_ |= mask(' ');
         comma_ |= mask(',');
@@ -371,7 +372,8 @@ double salary_from_text(std::string_view text) {
 }
 
 // Flattened: the tokenizer's calls then cost no more than its few bit operations.
-[[gnu::flatten]] line_kind split_line(std::string_view line, staff_record& record, std::size_t readable_after) {
+[[gnu::flatten]] line_kind split_line(std::string_view line, staff_record& record,
+                                      std::size_t readable_after) {
     tokenizer cursor(line, readable_after);
     const std::string_view kind = cursor.next(kKindDelimiters);
     if (kind.empty())
@@ -392,7 +394,7 @@ double salary_from_text(std::string_view text) {
 
 // Flattened, so that the record passed to salary_rise by value is not copied.
 [[gnu::flatten]] convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messages,
-                          std::size_t chunk_size) {
+                                           std::size_t chunk_size) {
     convert_result result;
     line_reader reader(input, chunk_size);
     record_writer writer(output);
@@ -411,8 +413,8 @@ double salary_from_text(std::string_view text) {
         case line_kind::too_few_fields:
             ++result.short_lines;
             if (messages != nullptr)
-                std::fprintf(messages, kShortLineFormat, kInputName, static_cast<std::uintmax_t>(result.lines),
-                             record.kind);
+                std::fprintf(messages, kShortLineFormat, kInputName,
+                             static_cast<std::uintmax_t>(result.lines), record.kind);
             break;
         case line_kind::skipped:
             break;

@@ -26,28 +26,25 @@ std::uint64_t bits(double value) {
     return std::bit_cast<std::uint64_t>(value);
 }
 
-TEST(PayriseRecord, KindIBytesHoldOnlyKindAndSalary) {
-    staff_record r;
-    r.kind = 'I';
-    r.texts = {"Anna", "Berg", "Sales", "Oslo", "Clerk"};
-    r.salary = 105.15;
-    std::string expected(56, '\0');
-    expected[0] = 'I';
-    expected.replace(48, 8, "\x9a\x99\x99\x99\x99\x49\x5a\x40", 8);  // 105.15
-    EXPECT_EQ(harness::hex(bytes_of(payrise::encode_staff_record(r))), harness::hex(expected));
-}
+TEST(PayriseRecord, BytesHoldKindSalaryGradeAndZerosOnly) {
+    staff_record i;
+    i.kind = 'I';
+    i.texts = {"Anna", "Berg", "Sales", "Oslo", "Clerk"};
+    i.salary = 105.15;
+    std::string expected_i(56, '\0');
+    expected_i[0] = 'I';
+    expected_i.replace(48, 8, "\x9a\x99\x99\x99\x99\x49\x5a\x40", 8);
+    EXPECT_EQ(harness::hex(bytes_of(payrise::encode_staff_record(i))), harness::hex(expected_i));
 
-TEST(PayriseRecord, KindEBytesHoldKindSalaryGradeAndZeros) {
-    staff_record r;
-    r.kind = 'e';
-    r.texts = {"Per", "Lund", "left", "over", "texts"};
-    r.salary = 117.5;
-    r.grade = 'a';
-    std::string expected(56, '\0');
-    expected[0] = 'e';
-    expected.replace(24, 8, "\x00\x00\x00\x00\x00\x60\x5d\x40", 8);  // 117.5
-    expected[32] = 'a';
-    EXPECT_EQ(harness::hex(bytes_of(payrise::encode_staff_record(r))), harness::hex(expected));
+    staff_record e = i;  // texts of a longer record leave no trace
+    e.kind = 'e';
+    e.salary = 117.5;
+    e.grade = 'a';
+    std::string expected_e(56, '\0');
+    expected_e[0] = 'e';
+    expected_e.replace(24, 8, "\x00\x00\x00\x00\x00\x60\x5d\x40", 8);
+    expected_e[32] = 'a';
+    EXPECT_EQ(harness::hex(bytes_of(payrise::encode_staff_record(e))), harness::hex(expected_e));
 }
 
 staff_record raised(char kind, double salary, char grade = 0) {
@@ -119,24 +116,6 @@ std::vector<std::string> our_tokens(const std::string& line, const std::vector<c
     return tokens;
 }
 
-TEST(PayriseTokenizer, StrtokCases) {
-    const std::vector<const char*> i_line = {" ,", " ", ",", ",", ",", ",", ","};
-    EXPECT_EQ(our_tokens("I a b,c,d,e,\n", i_line),
-              (std::vector<std::string>{"<I>", "<a>", "<b>", "<c>", "<d>", "<e>", "<\n>"}));
-    EXPECT_EQ(our_tokens("I a b,c,d,e,", i_line)[6], "none");
-    EXPECT_EQ(our_tokens(" ,,\n", {" ,", " \n"}), (std::vector<std::string>{"<\n>", "none"}));
-    EXPECT_EQ(our_tokens("", {" ,"}), (std::vector<std::string>{"none"}));
-    // A zero byte ends the text as it ends a C string.
-    EXPECT_EQ(our_tokens(std::string("E a\0b,1,c\n", 10), {" ,", " ", ","}),
-              (std::vector<std::string>{"<E>", "<a>", "none"}));
-    // Tokens and delimiter runs across the 64-byte windows the tokenizer works in.
-    const std::string long_token(150, 'w');
-    EXPECT_EQ(our_tokens("I " + long_token + ",x", {" ", ",", ","}),
-              (std::vector<std::string>{"<I>", shown(long_token.c_str(), long_token.size()), "<x>"}));
-    EXPECT_EQ(our_tokens(std::string(130, ',') + "y" + std::string(70, ' '), {",", ",", " "}),
-              (std::vector<std::string>{shown(("y" + std::string(70, ' ')).c_str(), 71), "none", "none"}));
-}
-
 TEST(PayriseTokenizer, AgreesWithStrtokOnGeneratedLines) {
     static const char* const kSets[] = {" ,", " ", ",", " \n", "\n", ", \n", ",\n"};
     static const char kAlphabet[] = "  ,,\n\nIiEex0123456789.-ab";
@@ -168,10 +147,19 @@ std::string salary_text(std::mt19937& random) {
     char text[64];
     switch (shape(random)) {
     case 0: return kFixed[random() % std::size(kFixed)];
-    case 1: std::snprintf(text, sizeof text, "%.*f", static_cast<int>(random() % 25), wide(random)); return text;
-    case 2: std::snprintf(text, sizeof text, "%.17g", std::bit_cast<double>(std::uint64_t{random()} << 32 | random())); return text;
-    case 3: std::snprintf(text, sizeof text, "%a", wide(random)); return text;
-    case 4: return std::string(random() % 300 + 1, "0123456789"[random() % 10]) + "." + std::to_string(random());
+    case 1:
+        std::snprintf(text, sizeof text, "%.*f", static_cast<int>(random() % 25), wide(random));
+        return text;
+    case 2: {  // any bit pattern: subnormals, inf and nan too
+        const auto pattern = std::uint64_t{random()} << 32 | random();
+        std::snprintf(text, sizeof text, "%.17g", std::bit_cast<double>(pattern));
+        return text;
+    }
+    case 3:
+        std::snprintf(text, sizeof text, "%a", wide(random));
+        return text;
+    case 4:  // more digits than a double holds
+        return std::string(random() % 300 + 1, "0123456789"[random() % 10]) + "." + std::to_string(random());
     default: {
         static const char kNoise[] = "0123456789.eE+-xXpPaf \tinN()";
         std::string noise(random() % 12, ' ');
@@ -253,7 +241,8 @@ TEST(PayriseSplit, AgreesWithStrtokAndAtofOnGeneratedLines) {
 }
 
 // read_write over memory streams; the chunk size decides where lines cross chunks.
-std::string converted(const std::string& input, std::size_t chunk_size, payrise::convert_result* result = nullptr) {
+std::string converted(const std::string& input, std::size_t chunk_size,
+                      payrise::convert_result* result = nullptr) {
     std::vector<char> bytes(input.begin(), input.end());
     bytes.push_back('\0');
     std::FILE* in = fmemopen(bytes.data(), input.size(), "r");
@@ -285,24 +274,6 @@ TEST(PayriseReadWrite, ChunkBoundariesChangeNothing) {
     EXPECT_EQ(expected.substr(expected.size() - 56, 1), "E");
     for (std::size_t chunk = 2; chunk < 80; ++chunk)
         ASSERT_EQ(converted(input, chunk), expected) << "chunk size " << chunk;
-}
-
-TEST(PayriseReadWrite, ReadAndWriteErrorsReachTheCaller) {
-    std::FILE* directory = std::fopen(".", "r");
-    std::FILE* full = std::fopen("/dev/full", "w");
-    ASSERT_TRUE(directory && full);
-    auto r = payrise::read_write(directory, full, nullptr);
-    EXPECT_EQ(r.failed, payrise::convert_result::failure::read);
-    EXPECT_EQ(r.error, EISDIR);
-    std::fclose(directory);
-
-    std::string input = "I a b,c,d,e,100\n";
-    std::FILE* in = fmemopen(input.data(), input.size(), "r");
-    r = payrise::read_write(in, full, nullptr);
-    EXPECT_EQ(r.failed, payrise::convert_result::failure::write);
-    EXPECT_EQ(r.error, ENOSPC);
-    std::fclose(in);
-    std::fclose(full);
 }
 
 }  // namespace

@@ -168,8 +168,9 @@ TEST(PayriseFiles, OutputFailuresAreReported) {
         const char* err;
     };
     const Case cases[] = {
-        {"full disk", [](const fs::path& dir) { fs::create_symlink("/dev/full", dir / "binary_f.bin"); }, false,
-         "payrise: binary_f.bin: No space left on device\n"},
+        {"full disk",
+         [](const fs::path& dir) { fs::create_symlink("/dev/full", dir / "binary_f.bin"); },
+         false, "payrise: binary_f.bin: No space left on device\n"},
         {"directory", [](const fs::path& dir) { fs::create_directory(dir / "binary_f.bin"); }, false,
          "payrise: binary_f.bin: Is a directory\n"},
         {"read-only folder",
