@@ -1,0 +1,279 @@
+// payrise library: record bytes, raise rules, and the tokenizer and salary reader
+// checked against strtok and atof on generated lines.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "payrise.h"
+
+namespace {
+
+using payrise::staff_record;
+
+std::string bytes_of(const payrise::record_bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::uint64_t bits(double value) {
+    return std::bit_cast<std::uint64_t>(value);
+}
+
+TEST(PayriseRecord, BytesHoldKindSalaryGradeAndZerosOnly) {
+    staff_record i;
+    i.kind = 'I';
+    i.texts = {"Anna", "Berg", "Sales", "Oslo", "Clerk"};
+    i.salary = 105.15;
+    std::string expected_i(56, '\0');
+    expected_i[0] = 'I';
+    expected_i.replace(48, 8, "\x9a\x99\x99\x99\x99\x49\x5a\x40", 8);
+    EXPECT_EQ(harness::hex(bytes_of(payrise::encode_staff_record(i))), harness::hex(expected_i));
+
+    staff_record e = i;  // texts of a longer record leave no trace
+    e.kind = 'e';
+    e.salary = 117.5;
+    e.grade = 'a';
+    std::string expected_e(56, '\0');
+    expected_e[0] = 'e';
+    expected_e.replace(24, 8, "\x00\x00\x00\x00\x00\x60\x5d\x40", 8);
+    expected_e[32] = 'a';
+    EXPECT_EQ(harness::hex(bytes_of(payrise::encode_staff_record(e))), harness::hex(expected_e));
+}
+
+staff_record raised(char kind, double salary, char grade = 0) {
+    staff_record r;
+    r.kind = kind;
+    r.salary = salary;
+    r.grade = grade;
+    r.texts[0] = "kept";
+    return payrise::salary_rise(r);
+}
+
+TEST(PayriseRaise, EveryKindAndGradeInTheGivenOrder) {
+    for (double s : {100.0, 2500.5, 33333.33, -40.0, 0.1, 1e308}) {
+        SCOPED_TRACE(s);
+        const double a = s + ((s / 2) * 5) / 100;
+        EXPECT_EQ(bits(raised('I', s).salary), bits(a + ((s / 2) * 5.3) / 100));
+        EXPECT_EQ(bits(raised('i', s).salary), bits(a + ((s / 2) * 5.3) / 100));
+        EXPECT_EQ(bits(raised('E', s, 'a').salary), bits(s + (17.5 * s) / 100));
+        EXPECT_EQ(bits(raised('e', s, 'b').salary), bits(s + (12 * s) / 100));
+        EXPECT_EQ(bits(raised('E', s, 'c').salary), bits(s + (9 * s) / 100));
+        for (char grade : {'A', 'd', '\n', '\0'})
+            EXPECT_EQ(bits(raised('E', s, grade).salary), bits(s)) << grade;
+        EXPECT_EQ(bits(raised('x', s).salary), bits(s));
+    }
+    // Half of 1e308 times 5 already overflows: the order of the operations shows.
+    EXPECT_EQ(raised('I', 1e308).salary, HUGE_VAL);
+    EXPECT_DOUBLE_EQ(raised('I', 100).salary, 105.15);
+    EXPECT_EQ(raised('E', 100, 'b').salary, 112);
+    EXPECT_EQ(raised('E', 100, 'c').texts[0], "kept");
+}
+
+// A token in angle brackets, so that blanks and line ends show; "none" for no token.
+std::string shown(const char* token, std::size_t size) {
+    if (token == nullptr)
+        return "none";
+    std::string text(1, '<');
+    text.append(token, size);
+    text.push_back('>');
+    return text;
+}
+
+// The reference: the tokens strtok gives on a terminated copy of the line.
+std::vector<std::string> strtok_tokens(const std::string& line, const std::vector<const char*>& sets) {
+    std::vector<char> copy(line.begin(), line.end());
+    copy.push_back('\0');
+    std::vector<std::string> tokens;
+    char* from = copy.data();
+    for (const char* set : sets) {
+        const char* token = std::strtok(from, set);
+        from = nullptr;
+        tokens.push_back(shown(token, token ? std::strlen(token) : 0));
+    }
+    return tokens;
+}
+
+// padded: the line is followed by bytes the tokenizer may read and must ignore.
+std::vector<std::string> our_tokens(const std::string& line, const std::vector<const char*>& sets,
+                                    bool padded = false) {
+    const std::string buffer = line + std::string(padded ? payrise::tokenizer::kWindow : 0, ',');
+    payrise::tokenizer cursor(std::string_view(buffer.data(), line.size()), buffer.size() - line.size());
+    std::vector<std::string> tokens;
+    for (const char* set : sets) {
+        const payrise::delimiter_set d{.blank = std::strchr(set, ' ') != nullptr,
+                                       .comma = std::strchr(set, ',') != nullptr,
+                                       .line_end = std::strchr(set, '\n') != nullptr};
+        const auto token = cursor.next(d);
+        tokens.push_back(shown(token.empty() ? nullptr : token.data(), token.size()));
+    }
+    return tokens;
+}
+
+TEST(PayriseTokenizer, AgreesWithStrtokOnGeneratedLines) {
+    static const char* const kSets[] = {" ,", " ", ",", " \n", "\n", ", \n", ",\n"};
+    static const char kAlphabet[] = "  ,,\n\nIiEex0123456789.-ab";
+    std::mt19937 random(1234);
+    for (int n = 0; n < 20000; ++n) {
+        std::string line(random() % 200, ' ');
+        for (char& c : line)
+            c = random() % 500 == 0 ? '\0' : kAlphabet[random() % (sizeof kAlphabet - 1)];
+        std::vector<const char*> sets(1 + random() % 12);
+        for (auto& set : sets)
+            set = kSets[random() % std::size(kSets)];
+        const auto expected = strtok_tokens(line, sets);
+        ASSERT_EQ(our_tokens(line, sets), expected) << harness::hex(line);
+        ASSERT_EQ(our_tokens(line, sets, true), expected) << harness::hex(line);
+    }
+}
+
+// Salary texts of every shape atof meets: plain decimals, exponents, hexadecimal,
+// blanks and signs, inf and nan, out of range, many digits, and noise.
+std::string salary_text(std::mt19937& random) {
+    static const char* const kFixed[] = {
+        "", ".", "-", "+", "1e", "1e+", "0x", "0x1p-1074", "-0x1.fffffffffffffp1023", " \t+12.5",
+        "inf", "-Infinity", "nan", "-nan", "nan(123)", "NAN(abc)", "1e400", "-1e400", "1e-400",
+        "4.9e-324", "2.4703282292062328e-324", "2.4703282292062329e-324", "9007199254740993",
+        "9007199254740992.5", "0.1000000000000000055511151231257827", "-0", "00012.50x", "12.5e3,",
+        "1.7976931348623157e308", "1.7976931348623159e308", "\n", "5e-1\n", "123456789012345678901"};
+    std::uniform_int_distribution<int> shape(0, 5);
+    std::uniform_real_distribution<double> wide(-1e6, 1e6);
+    char text[64];
+    switch (shape(random)) {
+    case 0: return kFixed[random() % std::size(kFixed)];
+    case 1:
+        std::snprintf(text, sizeof text, "%.*f", static_cast<int>(random() % 25), wide(random));
+        return text;
+    case 2: {  // any bit pattern: subnormals, inf and nan too
+        const auto pattern = std::uint64_t{random()} << 32 | random();
+        std::snprintf(text, sizeof text, "%.17g", std::bit_cast<double>(pattern));
+        return text;
+    }
+    case 3:
+        std::snprintf(text, sizeof text, "%a", wide(random));
+        return text;
+    case 4:  // more digits than a double holds
+        return std::string(random() % 300 + 1, "0123456789"[random() % 10]) + "." + std::to_string(random());
+    default: {
+        static const char kNoise[] = "0123456789.eE+-xXpPaf \tinN()";
+        std::string noise(random() % 12, ' ');
+        for (char& c : noise)
+            c = kNoise[random() % (sizeof kNoise - 1)];
+        return noise;
+    }
+    }
+}
+
+TEST(PayriseSalary, AgreesWithAtofBitForBit) {
+    std::mt19937 random(99);
+    for (int n = 0; n < 60000; ++n) {
+        const std::string text = salary_text(random);
+        ASSERT_EQ(bits(payrise::salary_from_text(text)), bits(std::atof(text.c_str()))) << '"' << text << '"';
+    }
+}
+
+// The description's algorithm, as plainly as it is given, on strtok and atof.
+struct reference_line {
+    payrise::line_kind kind = payrise::line_kind::skipped;
+    char letter = 0;
+    std::uint64_t salary = 0;
+    char grade = 0;
+};
+
+reference_line reference_split(const std::string& line) {
+    std::vector<char> copy(line.begin(), line.end());
+    copy.push_back('\0');
+    reference_line r;
+    const char* kind = std::strtok(copy.data(), " ,");
+    if (kind == nullptr || std::strchr("IiEe", kind[0]) == nullptr)
+        return r;
+    r.letter = kind[0];
+    const bool is_i = kind[0] == 'I' || kind[0] == 'i';
+    const std::vector<const char*> sets = is_i ? std::vector<const char*>{" ", ",", ",", ",", ","}
+                                               : std::vector<const char*>{" ", ","};
+    bool complete = true;
+    for (const char* set : sets)
+        complete = complete && std::strtok(nullptr, set) != nullptr;
+    const char* salary = complete ? std::strtok(nullptr, ",") : nullptr;
+    const char* grade = salary && !is_i ? std::strtok(nullptr, " \n") : nullptr;
+    if (salary == nullptr || (!is_i && grade == nullptr)) {
+        r.kind = payrise::line_kind::too_few_fields;
+        return r;
+    }
+    r.kind = payrise::line_kind::record;
+    r.salary = bits(std::atof(salary));
+    r.grade = is_i ? 0 : grade[0];
+    return r;
+}
+
+std::string generated_line(std::mt19937& random) {
+    static const char* const kKinds[] = {"I", "i", "E", "e", "Intern", "x", "", ",E", " I"};
+    static const char* const kWords[] = {"Anna", "", "a b", "x,y", " ", ",", "Ola  Nord"};
+    std::string line = kKinds[random() % std::size(kKinds)];
+    const int fields = static_cast<int>(random() % 8);
+    for (int k = 0; k < fields; ++k) {
+        line += " ,"[random() % 2];
+        line += random() % 3 == 0 ? salary_text(random) : kWords[random() % std::size(kWords)];
+    }
+    return random() % 4 == 0 ? line : line + "\n";
+}
+
+TEST(PayriseSplit, AgreesWithStrtokAndAtofOnGeneratedLines) {
+    std::mt19937 random(7);
+    for (int n = 0; n < 20000; ++n) {
+        const std::string line = generated_line(random);
+        const reference_line expected = reference_split(line);
+        staff_record record;
+        const auto kind = payrise::split_line(line, record);
+        ASSERT_EQ(kind, expected.kind) << harness::hex(line);
+        if (kind != payrise::line_kind::record)
+            continue;
+        EXPECT_EQ(record.kind, expected.letter) << line;
+        EXPECT_EQ(bits(record.salary), expected.salary) << line;
+        EXPECT_EQ(record.grade, expected.grade) << line;
+    }
+}
+
+// read_write over memory streams; the chunk size decides where lines cross chunks.
+std::string converted(const std::string& input, std::size_t chunk_size,
+                      payrise::convert_result* result = nullptr) {
+    std::vector<char> bytes(input.begin(), input.end());
+    bytes.push_back('\0');
+    std::FILE* in = fmemopen(bytes.data(), input.size(), "r");
+    char* out_data = nullptr;
+    std::size_t out_size = 0;
+    std::FILE* out = open_memstream(&out_data, &out_size);
+    const auto r = payrise::read_write(in, out, nullptr, chunk_size);
+    std::fclose(out);
+    std::fclose(in);
+    std::string output(out_data, out_size);
+    std::free(out_data);
+    if (result != nullptr)
+        *result = r;
+    return output;
+}
+
+TEST(PayriseReadWrite, ChunkBoundariesChangeNothing) {
+    std::mt19937 random(21);
+    std::string input;
+    for (int n = 0; n < 300; ++n) {
+        input += generated_line(random) + "\nI a b,c,d,e," + std::to_string(n) + "\n";
+        input += n % 50 == 0 ? std::string(200, 'w') + "\n" : "";
+    }
+    input += "E last line,100,a";  // no line end
+    payrise::convert_result whole;
+    const std::string expected = converted(input, payrise::kChunkSize, &whole);
+    ASSERT_GT(whole.records, 300u);
+    EXPECT_EQ(expected.size(), whole.records * payrise::kRecordSize);
+    EXPECT_EQ(expected.substr(expected.size() - 56, 1), "E");
+    for (std::size_t chunk = 2; chunk < 80; ++chunk)
+        ASSERT_EQ(converted(input, chunk), expected) << "chunk size " << chunk;
+}
+
+}  // namespace

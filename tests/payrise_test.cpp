@@ -1,0 +1,220 @@
+// payrise end to end: input1.txt in, the exact bytes of binary_f.bin, the messages
+// and the exit status out, on good input, odd lines and failing files.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string le_double(double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    std::string bytes;
+    for (int k = 0; k < 8; ++k)
+        bytes += static_cast<char>(bits >> (8 * k));
+    return bytes;
+}
+
+// The 56 bytes of a record, built from its layout: kind, zeros, the salary at 48
+// for kind I, at 24 with the grade at 32 for kind E.
+std::string record_i(char kind, double salary) {
+    std::string r(56, '\0');
+    r[0] = kind;
+    r.replace(48, 8, le_double(salary));
+    return r;
+}
+
+std::string record_e(char kind, double salary, char grade) {
+    std::string r(56, '\0');
+    r[0] = kind;
+    r.replace(24, 8, le_double(salary));
+    r[32] = grade;
+    return r;
+}
+
+double raised_i(double s) {
+    const double a = s + ((s / 2) * 5) / 100;
+    return a + ((s / 2) * 5.3) / 100;
+}
+
+harness::Result run_on(const std::string& input) {
+    return harness::run("payrise", {{"input1.txt", input}});
+}
+
+TEST(PayriseConvert, EveryKindAndGradeGivesItsRecord) {
+    auto r = run_on(
+        "I Anna Berg,Sales,Oslo,Clerk,100\n"
+        "E Per Lund,100,a\n"
+        "E Kari Dahl,100,b\n"
+        "E Ola Nord,100,c\n"
+        "E Siri Holm,100,A\n"
+        "E Tor Hauge,100,d\n"
+        "Intern Tom Wold,Support,Bergen,Trainee,2000.5\n"
+        "e lena vik,100,b\n"
+        "i ida ask,x,y,z,-40\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    const std::string expected = record_i('I', raised_i(100)) + record_e('E', 117.5, 'a') +
+                                 record_e('E', 112, 'b') + record_e('E', 109, 'c') + record_e('E', 100, 'A') +
+                                 record_e('E', 100, 'd') + record_i('I', raised_i(2000.5)) +
+                                 record_e('e', 112, 'b') + record_i('i', raised_i(-40));
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(expected));
+}
+
+TEST(PayriseConvert, LastLineWithoutLineEndIsConverted) {
+    auto r = run_on("E Per Lund,100,a\nI a b,c,d,e,100");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
+              harness::hex(record_e('E', 117.5, 'a') + record_i('I', raised_i(100))));
+}
+
+TEST(PayriseConvert, EmptyInputGivesEmptyFile) {
+    auto r = run_on("");
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.files.count("binary_f.bin"), 1u);
+    EXPECT_EQ(r.files["binary_f.bin"], "");
+}
+
+TEST(PayriseConvert, OtherKindsAndEmptyLinesAreSkippedSilently) {
+    auto r = run_on("x Per Lund,100,a\n\n , ,,\n\t\nE Per Lund,100,c\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(record_e('E', 109, 'c')));
+}
+
+TEST(PayriseConvert, SalaryTextsReadAsAtofReadsThem) {
+    // The salary of the first line is its line end: 0. Then blanks and a sign,
+    // an exponent, a hexadecimal form, and a text that is no number.
+    auto r = run_on(
+        "I a b,c,d,e,\n"
+        "E a b,  +1e2,a\n"
+        "E a b,0x64,b\n"
+        "E a b,pay,c\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
+              harness::hex(record_i('I', 0) + record_e('E', 117.5, 'a') + record_e('E', 112, 'b') +
+                           record_e('E', 0, 'c')));
+}
+
+TEST(PayriseConvert, LineWithTooFewFieldsIsNamedAndSkipped) {
+    auto r = run_on("E Ola Nord,100\nI a b,c,d\nE a b,100,a\nE a b,100,\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "payrise: input1.txt: line 1: too few fields for kind E, no record written\n"
+              "payrise: input1.txt: line 2: too few fields for kind I, no record written\n"
+              "payrise: input1.txt: line 4: too few fields for kind E, no record written\n");
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(record_e('E', 117.5, 'a')));
+}
+
+TEST(PayriseConvert, LongLineIsReadWhole) {
+    const std::string name(300000, 'n');
+    auto r = run_on("I " + name + " b,c,d,e,100\nE a b,100,b\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
+              harness::hex(record_i('I', raised_i(100)) + record_e('E', 112, 'b')));
+}
+
+TEST(PayriseConvert, ArgumentsAreIgnored) {
+    auto r = harness::run("payrise", {{"input1.txt", "E a b,100,a\n"}}, {"-x", "other.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.files["binary_f.bin"], record_e('E', 117.5, 'a'));
+}
+
+TEST(PayriseFiles, MissingInputCreatesNoOutput) {
+    auto r = harness::run("payrise", {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "ERROR!! Check file!\n");
+    EXPECT_EQ(r.err, "payrise: input1.txt: No such file or directory\n");
+    EXPECT_TRUE(r.files.empty());
+}
+
+TEST(PayriseFiles, UnreadableInputLeavesEarlierOutputAlone) {
+    harness::Run run;
+    run.program = "payrise";
+    run.files = {{"input1.txt", "E a b,100,a\n"}, {"binary_f.bin", "earlier"}};
+    run.unprivileged = true;
+    run.setup = [](const fs::path& dir) { fs::permissions(dir / "input1.txt", fs::perms::none); };
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "ERROR!! Check file!\n");
+    EXPECT_EQ(r.err, "payrise: input1.txt: Permission denied\n");
+    EXPECT_EQ(r.files["binary_f.bin"], "earlier");
+}
+
+TEST(PayriseFiles, InputThatIsADirectoryIsAReadError) {
+    harness::Run run;
+    run.program = "payrise";
+    run.setup = [](const fs::path& dir) { fs::create_directory(dir / "input1.txt"); };
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "payrise: input1.txt: Is a directory\n");
+    EXPECT_TRUE(r.files.empty()) << "binary_f.bin must not be created";
+}
+
+TEST(PayriseFiles, OutputFailuresAreReported) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> setup;
+        bool unprivileged;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"full disk",
+         [](const fs::path& dir) { fs::create_symlink("/dev/full", dir / "binary_f.bin"); },
+         false, "payrise: binary_f.bin: No space left on device\n"},
+        {"directory", [](const fs::path& dir) { fs::create_directory(dir / "binary_f.bin"); }, false,
+         "payrise: binary_f.bin: Is a directory\n"},
+        {"read-only folder",
+         [](const fs::path& dir) {
+             fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                             fs::perm_options::remove);
+         },
+         true, "payrise: binary_f.bin: Permission denied\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        harness::Run run;
+        run.program = "payrise";
+        run.files = {{"input1.txt", "E a b,100,a\n"}};
+        run.setup = c.setup;
+        run.unprivileged = c.unprivileged;
+        auto r = harness::run(run);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.files.count("binary_f.bin"), 0u);
+    }
+}
+
+TEST(PayriseFiles, FullStandardOutputIsReported) {
+    harness::Run run;
+    run.program = "payrise";
+    run.stdout_path = "/dev/full";
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "payrise: input1.txt: No such file or directory\n"
+              "payrise: standard output: No space left on device\n");
+}
+
+TEST(PayriseInfo, HelpAndVersionTouchNoFile) {
+    auto help = harness::run("payrise", {{"input1.txt", "E a b,100,a\n"}}, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: payrise\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.files.count("binary_f.bin"), 0u);
+
+    auto version = harness::run("payrise", {}, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "payrise " SUITE_VERSION "\n");
+}
+
+}  // namespace
