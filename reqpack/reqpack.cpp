@@ -2,8 +2,11 @@
 // request on standard output.
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "convert.h"
 #include "part1.h"
@@ -109,6 +112,12 @@ int run(const file_names& names) {
         report(kInputFile, std::strerror(errno));
         return 1;
     }
+    // Replacing the records file would empty the very input being read.
+    std::error_code ignored;
+    if (std::filesystem::equivalent(kInputFile, names.records_file, ignored)) {
+        report(names.records_file, "is the input file itself; not overwritten");
+        return 1;
+    }
     file_ptr records(std::fopen(names.records_file, "wb"));
     if (!records) {
         std::printf("%s\n", kOpenRecordsMessage);
@@ -120,6 +129,8 @@ int run(const file_names& names) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that went away is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
     if (answer_info_option(argc, argv))
         return close_stdout();
     hour_range hours;

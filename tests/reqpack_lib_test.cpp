@@ -436,34 +436,6 @@ TEST(ReqpackScanner, AgreesWithScanfFieldForFieldOnGeneratedInput) {
     }
 }
 
-TEST(ReqpackScanner, StopsAtWhatIsNotANumberOrDoesNotFit) {
-    const struct {
-        const char* text;
-        scan_status status;
-        int fields;  // stored before the scanner stopped
-    } cases[] = {
-        {"1 2 x", scan_status::not_a_number, 2},
-        {"- 1 2", scan_status::not_a_number, 0},
-        {"1 +", scan_status::not_a_number, 1},
-        {"1 2", scan_status::incomplete, 2},
-        {"7 ", scan_status::incomplete, 1},
-        {"   \n\t ", scan_status::end_of_input, 0},
-        {"2147483648 1 1", scan_status::out_of_range, 0},
-        {"1 -2147483649 1", scan_status::out_of_range, 1},
-        {"1 2 99999999999999999999999", scan_status::out_of_range, 2},
-        {"1 2 000000000000000000000000000000007", scan_status::complete, 3},
-        {"2147483647 -2147483648 0", scan_status::complete, 3},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const Scanned scanned = scan_all(c.text);
-        const scan_result first = scanned.records.size() == 1 ? scanned.last
-                                                              : scan_result{scan_status::complete, 3};
-        EXPECT_EQ(first.status, c.status);
-        EXPECT_EQ(first.fields, c.fields);
-    }
-}
-
 TEST(ReqpackEcho, FormatsExactlyAsTheEchoFormatDoes) {
     std::mt19937 random(7);
     std::vector<request_record> records = {{0, 0, 0}, {INT32_MIN, INT32_MAX, -1}, {9, 10, 99},
