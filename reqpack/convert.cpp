@@ -61,7 +61,7 @@ class block_writer {
 public:
     explicit block_writer(std::FILE* out) : out_(out) {}
 
-    // Room for `size` more bytes, flushing first when needed; false when the flush failed.
+    // Room for `size` more bytes, flushing first when needed; null when the flush failed.
     char* reserve(std::size_t size) {
         if (kBlockSize - used_ < size && !flush())
             return nullptr;
