@@ -1,0 +1,221 @@
+// The converter's loop: its scanner over large input blocks, its echo formatting and
+// the block writers for the echo lines and the records.
+#include "convert.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool is_c_space(int c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+// "00" to "99", so that numbers are written two digits at a time.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int k = 0; k < 100; ++k) {
+        pairs[2 * k] = static_cast<char>('0' + k / 10);
+        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
+    }
+    return pairs;
+}();
+
+int digit_count(std::uint32_t magnitude) {
+    int count = 1;
+    for (std::uint32_t bound = 10; count < 10 && magnitude >= bound; bound *= 10)
+        ++count;
+    return count;
+}
+
+// Writes the number from its last digit backwards, two digits at a time.
+char* put_number(char* out, std::int32_t value) {
+    std::uint32_t magnitude = static_cast<std::uint32_t>(value);
+    if (value < 0) {
+        *out++ = '-';
+        magnitude = 0u - magnitude;
+    }
+    char* const end = out + digit_count(magnitude);
+    char* at = end;
+    while (magnitude >= 100) {
+        at -= 2;
+        std::memcpy(at, &kDigitPairs[2 * (magnitude % 100)], 2);
+        magnitude /= 100;
+    }
+    if (magnitude >= 10) {
+        at -= 2;
+        std::memcpy(at, &kDigitPairs[2 * magnitude], 2);
+    } else {
+        *--at = static_cast<char>('0' + magnitude);
+    }
+    return end;
+}
+
+// Collects output in a large block and hands it to its stream a block at a time.
+class block_writer {
+public:
+    explicit block_writer(std::FILE* out) : out_(out) {}
+
+    // Room for `size` more bytes, flushing first when needed; null when the flush failed.
+    char* reserve(std::size_t size) {
+        if (kBlockSize - used_ < size && !flush())
+            return nullptr;
+        return block_ + used_;
+    }
+    void commit(std::size_t size) { used_ += size; }
+
+    // Hands the block to the stream and the stream to the system; false (errno tells
+    // why) when the stream reports an error.
+    bool flush() {
+        const std::size_t pending = used_;
+        used_ = 0;
+        return std::fwrite(block_, 1, pending, out_) == pending && std::fflush(out_) == 0 &&
+               !std::ferror(out_);
+    }
+
+private:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+
+    std::FILE* out_;
+    std::size_t used_ = 0;
+    char block_[kBlockSize];
+};
+
+}  // namespace
+
+std::size_t format_echo(const request_record& record, char* out) {
+    static constexpr char kLead[] = "binary ";
+    char* at = out;
+    std::memcpy(at, kLead, sizeof kLead - 1);
+    at += sizeof kLead - 1;
+    at = put_number(at, record.app_id);
+    *at++ = ' ';
+    at = put_number(at, record.patient_id);
+    *at++ = ' ';
+    at = put_number(at, record.hour);
+    *at++ = ' ';
+    *at++ = '\n';
+    return static_cast<std::size_t>(at - out);
+}
+
+bool request_scanner::refill() {
+    if (read_failed_)
+        return false;
+    const std::size_t got = std::fread(block_, 1, kBlockSize, in_);
+    pos_ = block_;
+    end_ = block_ + got;
+    *end_ = kSentinel;
+    if (got == 0 && std::ferror(in_)) {
+        read_failed_ = true;
+        read_error_ = errno != 0 ? errno : EIO;
+    }
+    return got != 0;
+}
+
+// The loops below run over the block without bounds checks: they stop at the
+// sentinel, and only there ask whether the block is used up.
+bool request_scanner::skip_space() {
+    for (;;) {
+        while (is_c_space(*pos_))
+            ++pos_;
+        if (pos_ != end_)
+            return true;
+        if (!refill())
+            return false;
+    }
+}
+
+bool request_scanner::at_digit() {
+    return (pos_ != end_ || refill()) && is_digit(*pos_);
+}
+
+scan_status request_scanner::read_number(std::int32_t& value) {
+    if (!skip_space())
+        return read_failed_ ? scan_status::read_failed : scan_status::end_of_input;
+    const bool negative = *pos_ == '-';
+    if (*pos_ == '-' || *pos_ == '+')
+        ++pos_;
+    if (!at_digit())
+        return read_failed_ ? scan_status::read_failed : scan_status::not_a_number;
+    const std::uint64_t limit = negative ? 2147483648u : 2147483647u;
+    std::uint64_t magnitude = 0;
+    do {
+        for (; is_digit(*pos_); ++pos_) {
+            magnitude = magnitude * 10 + static_cast<std::uint64_t>(*pos_ - '0');
+            if (magnitude > limit)
+                return scan_status::out_of_range;
+        }
+    } while (at_digit());
+    // A read error right after the digits may have cut the number short.
+    if (read_failed_)
+        return scan_status::read_failed;
+    const auto bits = static_cast<std::uint32_t>(magnitude);
+    value = static_cast<std::int32_t>(negative ? 0u - bits : bits);
+    return scan_status::complete;
+}
+
+scan_result request_scanner::next(request_record& record) {
+    std::int32_t* const fields[] = {&record.app_id, &record.patient_id, &record.hour};
+    for (int k = 0; k < 3; ++k) {
+        scan_status status = read_number(*fields[k]);
+        if (status == scan_status::end_of_input && k > 0)
+            status = scan_status::incomplete;
+        if (status != scan_status::complete)
+            return {status, k};
+    }
+    return {scan_status::complete, 3};
+}
+
+namespace {
+
+// Records the first output that failed, with its reason.
+void note_failure(convert_result& result, output_failure which) {
+    if (result.output == output_failure::none) {
+        result.output = which;
+        result.output_error = errno != 0 ? errno : EIO;
+    }
+}
+
+}  // namespace
+
+convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records) {
+    request_scanner scanner(input);
+    block_writer echo_out(echo);
+    block_writer records_out(records);
+    convert_result result;
+    request_record record{};
+    for (;;) {
+        const scan_result scanned = scanner.next(record);
+        if (scanned.status != scan_status::complete) {
+            result.input = scanned.status;
+            result.input_error = scanner.read_error();
+            break;
+        }
+        char* line = echo_out.reserve(kMaxEchoLine);
+        if (line == nullptr) {
+            note_failure(result, output_failure::echo);
+            break;
+        }
+        auto* bytes = reinterpret_cast<unsigned char*>(records_out.reserve(kRecordSize));
+        if (bytes == nullptr) {
+            note_failure(result, output_failure::records);
+            break;
+        }
+        echo_out.commit(format_echo(record, line));
+        encode_request(record, bytes);
+        records_out.commit(kRecordSize);
+        ++result.requests;
+    }
+    errno = 0;
+    if (!echo_out.flush())
+        note_failure(result, output_failure::echo);
+    errno = 0;
+    if (!records_out.flush())
+        note_failure(result, output_failure::records);
+    return result;
+}

@@ -1,0 +1,456 @@
+// The reqpack record library called directly: option parsing, reading a records
+// file back, the two text exports, and the converter's scanner and echo formatting
+// held against the C library's.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert.h"
+#include "harness.h"
+#include "part1.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh folder for the files a test writes, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "reqpack-lib-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+std::string read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+file_names names_with(const char* records, const char* readable, const char* parameters) {
+    return {records, patients_file_n, delete_file_n, readable, accepted_appo_file_n, parameters};
+}
+
+// ---- option parsing ----
+
+struct OptionCase {
+    std::vector<std::string> args;  // after the program name
+    bool ok;
+    std::string records, patients, remove, readable, accepted, parameters;
+    std::int32_t start_hour, end_hour;
+    std::string err;
+};
+
+OptionCase defaults(std::vector<std::string> args) {
+    return {std::move(args), true, "Records.bin", "Patients.xml", "Delete.txt", "Records.xml",
+            "Appointments.csv", "Parameters.txt", 9, 17, ""};
+}
+
+template <typename Change>
+OptionCase with(std::vector<std::string> args, Change change) {
+    OptionCase c = defaults(std::move(args));
+    change(c);
+    return c;
+}
+
+std::vector<OptionCase> option_cases() {
+    std::vector<OptionCase> cases = {
+        defaults({}),
+        with({"-r", "a.bin", "-r", "b.bin"}, [](OptionCase& c) { c.records = "b.bin"; }),
+        with({"-q", "x", "-r", "a.bin"}, [](OptionCase& c) { c.records = "a.bin"; }),
+        with({"-s", "8", "-e", "18"}, [](OptionCase& c) { c.start_hour = 8; c.end_hour = 18; }),
+        with({"-s", "abc"}, [](OptionCase& c) { c.start_hour = 0; }),
+        with({"-e", "16h"}, [](OptionCase& c) { c.end_hour = 16; }),
+        with({"-s", " \t-12", "-e", "+7"}, [](OptionCase& c) { c.start_hour = -12; c.end_hour = 7; }),
+        with({"-s", "-2147483648", "-e", "2147483647"},
+             [](OptionCase& c) { c.start_hour = INT32_MIN; c.end_hour = INT32_MAX; }),
+        with({"-s", "20", "-e", "6"}, [](OptionCase& c) { c.start_hour = 20; c.end_hour = 6; }),
+        with({"-ra.bin", "b.bin"}, [](OptionCase& c) { c.records = "b.bin"; }),
+        with({"-records", "a.bin"}, [](OptionCase& c) { c.records = "a.bin"; }),
+        with({"/r", "a.bin"}, [](OptionCase& c) { c.records = "a.bin"; }),
+        defaults({"-", "-r", "x.bin"}),    // the lone dash skips -r; x.bin has no letter
+        defaults({"", "-r"}),              // the empty argument skips -r, which is no option then
+        defaults({"-R", "a.bin"}),         // upper case does nothing
+        defaults({"-q"}),                  // another letter may stand last
+        with({"-r", "a.bin", "--help", "-x", "-x", "y.xml"},
+             [](OptionCase& c) { c.records = "a.bin"; c.readable = "y.xml"; }),
+        with({"-c", "C", "-d", "D", "-e", "5", "-p", "P", "-r", "R", "-s", "3", "-t", "T", "-x", "X"},
+             [](OptionCase& c) {
+                 c.accepted = "C"; c.remove = "D"; c.end_hour = 5; c.patients = "P";
+                 c.records = "R"; c.start_hour = 3; c.parameters = "T"; c.readable = "X";
+             }),
+        with({"-r", "a.bin", "-s", "99999999999"}, [](OptionCase& c) {
+            c.ok = false; c.records = "a.bin";
+            c.err = "reqpack: option -s: 99999999999: hour out of range\n";
+        }),
+        with({"-e", "-2147483649"}, [](OptionCase& c) {
+            c.ok = false; c.err = "reqpack: option -e: -2147483649: hour out of range\n";
+        }),
+    };
+    // Each of the eight letters last, with no value after it; what came before still holds.
+    for (char letter : std::string("cdeprstx")) {
+        cases.push_back(with({"-r", "a.bin", std::string("-") + letter}, [letter](OptionCase& c) {
+            c.ok = false;
+            c.records = "a.bin";
+            c.err = std::string("reqpack: option -") + letter + " needs a value\n";
+        }));
+    }
+    return cases;
+}
+
+std::string describe(const std::vector<std::string>& args) {
+    std::string text = "reqpack";
+    for (const auto& a : args)
+        text += " '" + a + "'";
+    return text;
+}
+
+TEST(ReqpackOptions, ArgumentVectorsGiveTheirSettings) {
+    for (const OptionCase& c : option_cases()) {
+        std::vector<std::string> words = {"reqpack"};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (auto& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+
+        hour_range hours{-1, -1};
+        file_names names{};
+        testing::internal::CaptureStderr();
+        const bool ok = get_main_arguments(static_cast<int>(words.size()), argv.data(), hours, names);
+        const std::string err = testing::internal::GetCapturedStderr();
+
+        SCOPED_TRACE(describe(c.args));
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(err, c.err);
+        EXPECT_STREQ(names.records_file, c.records.c_str());
+        EXPECT_STREQ(names.patients_file, c.patients.c_str());
+        EXPECT_STREQ(names.delete_file, c.remove.c_str());
+        EXPECT_STREQ(names.readable_records_file, c.readable.c_str());
+        EXPECT_STREQ(names.accepted_appo_file, c.accepted.c_str());
+        EXPECT_STREQ(names.parameters_file, c.parameters.c_str());
+        EXPECT_EQ(hours.start_hour, c.start_hour);
+        EXPECT_EQ(hours.end_hour, c.end_hour);
+    }
+}
+
+TEST(ReqpackOptions, NamesReferToDefaultsAndArgumentsWithoutCopying) {
+    char program[] = "reqpack";
+    char letter[] = "-x";
+    char value[] = "mine.xml";
+    char* argv[] = {program, letter, value, nullptr};
+    hour_range hours{};
+    file_names names{};
+    ASSERT_TRUE(get_main_arguments(3, argv, hours, names));
+    EXPECT_EQ(names.readable_records_file, value);
+    EXPECT_EQ(names.records_file, records_file_n);
+    EXPECT_EQ(names.parameters_file, parameters_file_n);
+}
+
+// ---- reading the records file back ----
+
+TEST(ReqpackGetRequests, TrailingPieceIsNotCountedAndEmptyFileGivesNone) {
+    TempDir dir;
+    const std::string path = dir.file("r.bin");
+    const std::string bytes("\x01\x00\x00\x00\x64\x00\x00\x00\x09\x00\x00\x00"
+                            "\xff\xff\xff\xff\x00\x00\x00\x80\xff\xff\xff\x7f"
+                            "\x05\x06\x07\x08\x09\x0a",
+                            30);
+    write_bytes(path, bytes);
+    const auto records = getRequests(names_with(path.c_str(), "", ""));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].app_id, 1);
+    EXPECT_EQ(records[0].patient_id, 100);
+    EXPECT_EQ(records[0].hour, 9);
+    EXPECT_EQ(records[1].app_id, -1);
+    EXPECT_EQ(records[1].patient_id, INT32_MIN);
+    EXPECT_EQ(records[1].hour, INT32_MAX);
+
+    write_bytes(path, "");
+    EXPECT_TRUE(getRequests(names_with(path.c_str(), "", "")).empty());
+}
+
+TEST(ReqpackGetRequests, ReadsEveryRecordBeyondOneHundredAcrossBlocks) {
+    TempDir dir;
+    const std::string path = dir.file("many.bin");
+    const int count = 20000;  // more than one read block
+    std::string bytes(count * kRecordSize + 5, '\x7e');
+    for (int k = 0; k < count; ++k)
+        encode_request({k, -k, k % 24}, reinterpret_cast<unsigned char*>(bytes.data()) + k * kRecordSize);
+    write_bytes(path, bytes);
+    const auto records = getRequests(names_with(path.c_str(), "", ""));
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        ASSERT_EQ(records[k].app_id, k);
+        ASSERT_EQ(records[k].patient_id, -k);
+        ASSERT_EQ(records[k].hour, k % 24);
+    }
+}
+
+TEST(ReqpackGetRequests, MissingFileSaysSoAndGivesAnEmptyTable) {
+    TempDir dir;
+    const std::string path = dir.file("absent.bin");
+    testing::internal::CaptureStdout();
+    const auto records = getRequests(names_with(path.c_str(), "", ""));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "check records file name\n");
+    EXPECT_TRUE(records.empty());
+}
+
+TEST(ReqpackGetRequests, FolderIsAReadErrorNotAnEmptyFile) {
+    TempDir dir;
+    const std::string path = dir.file("folder.bin");
+    fs::create_directory(path);
+    testing::internal::CaptureStderr();
+    const auto records = getRequests(names_with(path.c_str(), "", ""));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "reqpack: " + path + ": Is a directory\n");
+    EXPECT_TRUE(records.empty());
+}
+
+// ---- the readable export ----
+
+TEST(ReqpackReadableExport, NoRecordsGiveThe38BytesOfSizeAndEmptyRecords) {
+    TempDir dir;
+    const std::string path = dir.file("Records.xml");
+    write_appointments(nullptr, 0, names_with("", path.c_str(), ""));
+    const std::string expected = "<Size>0</Size>\n<Records>\n \t</Records>\n";
+    EXPECT_EQ(expected.size(), 38u);
+    EXPECT_EQ(read_bytes(path), expected);
+
+    write_appointments(nullptr, -3, names_with("", path.c_str(), ""));
+    EXPECT_EQ(read_bytes(path), "<Size>-3</Size>\n<Records>\n \t</Records>\n");
+}
+
+TEST(ReqpackReadableExport, OneRecordGives149BytesIndentedWithBlankAndTabs) {
+    TempDir dir;
+    const std::string path = dir.file("Records.xml");
+    const request_record record{1, 100, 9};
+    write_appointments(&record, 1, names_with("", path.c_str(), ""));
+    const std::string expected =
+        "<Size>1</Size>\n"
+        "<Records>\n"
+        " \t<Appointment>\n"
+        " \t\t<app_id> 1 </app_id>\n"
+        " \t\t<patient_id> 100 </patient_id>\n"
+        " \t\t<hour> 9 </hour>\n"
+        " \t</Appointment>\n"
+        " \t</Records>\n";
+    EXPECT_EQ(expected.size(), 149u);
+    EXPECT_EQ(read_bytes(path), expected);
+}
+
+TEST(ReqpackReadableExport, WritesOnlyTheFirstCountRecordsWithTheirSigns) {
+    TempDir dir;
+    const std::string path = dir.file("Records.xml");
+    const request_record records[] = {{-1, INT32_MIN, -9}, {2, 3, 4}};
+    write_appointments(records, 1, names_with("", path.c_str(), ""));
+    EXPECT_EQ(read_bytes(path),
+              "<Size>1</Size>\n<Records>\n \t<Appointment>\n \t\t<app_id> -1 </app_id>\n"
+              " \t\t<patient_id> -2147483648 </patient_id>\n \t\t<hour> -9 </hour>\n"
+              " \t</Appointment>\n \t</Records>\n");
+}
+
+// ---- the parameters file ----
+
+TEST(ReqpackParameters, DefaultsGiveThe138BytesOfPaddedLines) {
+    TempDir dir;
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.file(""));
+    print_parameters(names_with(records_file_n, readable_records_file_n, parameters_file_n), {9, 17});
+    fs::current_path(here);
+    const std::string expected = "Records.bin         \n"
+                                 "Patients.xml        \n"
+                                 "Delete.txt          \n"
+                                 "Records.xml         \n"
+                                 "Appointments.csv    \n"
+                                 "Parameters.txt      \n"
+                                 "9    \n"
+                                 "17   \n";
+    EXPECT_EQ(expected.size(), 138u);
+    EXPECT_EQ(read_bytes(dir.file("Parameters.txt")), expected);
+}
+
+TEST(ReqpackParameters, LongNamesAreWrittenWholeAndHoursKeepTheirDigits) {
+    TempDir dir;
+    const std::string path = dir.file("a-parameters-file-name-longer-than-twenty.txt");
+    print_parameters(names_with("r.bin", "x.xml", path.c_str()), {-5, 123456});
+    EXPECT_EQ(read_bytes(path), "r.bin               \n"
+                                "Patients.xml        \n"
+                                "Delete.txt          \n"
+                                "x.xml               \n"
+                                "Appointments.csv    \n" +
+                                    path + "\n-5   \n123456\n");
+}
+
+// ---- files that cannot be written ----
+
+TEST(ReqpackExports, UnopenableFilesPrintTheirMessageAndWriteNothing) {
+    TempDir dir;
+    const std::string missing = dir.file("no/such/folder/file");
+    testing::internal::CaptureStdout();
+    write_appointments(nullptr, 0, names_with("", missing.c_str(), ""));
+    print_parameters(names_with("", "", missing.c_str()), {9, 17});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Check readable records file name\nCheck paramerters file name \n");
+    EXPECT_FALSE(fs::exists(dir.file("no")));
+}
+
+TEST(ReqpackExports, FullDiskIsReportedOnStandardError) {
+    testing::internal::CaptureStderr();
+    const request_record record{1, 2, 3};
+    write_appointments(&record, 1, names_with("", "/dev/full", ""));
+    print_parameters(names_with("", "", "/dev/full"), {9, 17});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "reqpack: /dev/full: No space left on device\n"
+              "reqpack: /dev/full: No space left on device\n");
+}
+
+// ---- the converter's scanner and echo, against the C library ----
+
+// Random white space of the C locale, never empty.
+std::string white_space(std::mt19937& random) {
+    static const char kSpaces[] = " \t\n\v\f\r";
+    std::string text;
+    const int count = 1 + static_cast<int>(random() % 3);
+    for (int k = 0; k < count; ++k)
+        text += kSpaces[random() % 6];
+    return text;
+}
+
+// A number as a writer might put it: any 32-bit value, sometimes signed with '+',
+// sometimes with leading zeros, and the extremes now and then.
+std::string number_text(std::mt19937& random, std::int32_t& value) {
+    switch (random() % 8) {
+    case 0: value = INT32_MIN; break;
+    case 1: value = INT32_MAX; break;
+    case 2: value = static_cast<std::int32_t>(random() % 200) - 100; break;
+    default: value = static_cast<std::int32_t>(random()); break;
+    }
+    std::string digits = std::to_string(value);
+    if (value >= 0 && random() % 4 == 0)
+        digits = "+" + digits;
+    if (random() % 6 == 0) {
+        const std::size_t at = digits[0] == '-' || digits[0] == '+' ? 1 : 0;
+        digits.insert(at, std::string(1 + random() % 12, '0'));
+    }
+    return digits;
+}
+
+// The text of one group of up to three numbers, joined by white space or glued where
+// the next number carries a sign; a group after the first starts with a separator too.
+std::string group_text(std::mt19937& random, int numbers, bool first) {
+    std::string text = first && random() % 2 ? white_space(random) : "";
+    for (int k = 0; k < numbers; ++k) {
+        std::int32_t value;
+        const std::string number = number_text(random, value);
+        const bool signed_number = number[0] == '-' || number[0] == '+';
+        if ((k > 0 || !first) && (!signed_number || random() % 3 != 0))
+            text += white_space(random);
+        text += number;
+    }
+    return text;
+}
+
+struct Scanned {
+    std::vector<request_record> records;
+    scan_result last;
+};
+
+Scanned scan_all(const std::string& text) {
+    std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    if (in == nullptr)
+        throw std::runtime_error("fmemopen failed");
+    Scanned scanned;
+    request_scanner scanner(in);
+    for (;;) {
+        request_record record{};
+        scanned.last = scanner.next(record);
+        if (scanned.last.status != scan_status::complete) {
+            scanned.records.push_back(record);  // the fields it stored before stopping
+            break;
+        }
+        scanned.records.push_back(record);
+    }
+    std::fclose(in);
+    return scanned;
+}
+
+// Each group scanned alone gives the numbers it gives within the whole text, since
+// every group after the first begins with white space or a sign.
+TEST(ReqpackScanner, AgreesWithScanfFieldForFieldOnGeneratedInput) {
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 10000; ++round) {
+        const int numbers = static_cast<int>(random() % 10);
+        std::vector<std::string> groups;
+        std::string text;
+        for (int left = numbers; left > 0; left -= 3) {
+            groups.push_back(group_text(random, left < 3 ? left : 3, groups.empty()));
+            text += groups.back();
+        }
+        if (random() % 2)
+            text += white_space(random);
+        SCOPED_TRACE("input: '" + text + "'");
+        const Scanned scanned = scan_all(text);
+        ASSERT_EQ(scanned.records.size(), static_cast<std::size_t>(numbers / 3 + 1));
+
+        for (std::size_t k = 0; k < scanned.records.size(); ++k) {
+            request_record expected{};
+            const char* group = k < groups.size() ? groups[k].c_str() : "";
+            const int fields = std::sscanf(group, kRequestFormat, &expected.app_id,
+                                           &expected.patient_id, &expected.hour);
+            const bool last = k + 1 == scanned.records.size();
+            const int got_fields = last ? scanned.last.fields : 3;
+            ASSERT_EQ(got_fields, fields == EOF ? 0 : fields);
+            if (last) {
+                ASSERT_EQ(scanned.last.status,
+                          fields == EOF ? scan_status::end_of_input : scan_status::incomplete);
+            }
+            const request_record& got = scanned.records[k];
+            const std::int32_t got_values[] = {got.app_id, got.patient_id, got.hour};
+            const std::int32_t expected_values[] = {expected.app_id, expected.patient_id, expected.hour};
+            for (int f = 0; f < got_fields; ++f)
+                ASSERT_EQ(got_values[f], expected_values[f]) << "request " << k + 1 << " field " << f + 1;
+        }
+    }
+}
+
+TEST(ReqpackEcho, FormatsExactlyAsTheEchoFormatDoes) {
+    std::mt19937 random(7);
+    std::vector<request_record> records = {{0, 0, 0}, {INT32_MIN, INT32_MAX, -1}, {9, 10, 99},
+                                           {100, -100, 1000000000}, {999999999, -999999999, 10}};
+    // Shifting a random value by a random amount gives numbers of every length.
+    const auto draw = [&random] { return static_cast<std::int32_t>(random()) >> (random() % 32); };
+    for (int k = 0; k < 5000; ++k)
+        records.push_back({draw(), draw(), draw()});
+    for (const request_record& record : records) {
+        char expected[kMaxEchoLine + 1];
+        const int length = std::snprintf(expected, sizeof expected, kEchoFormat, record.app_id,
+                                         record.patient_id, record.hour);
+        char got[kMaxEchoLine];
+        ASSERT_EQ(std::string(got, format_echo(record, got)), std::string(expected, length));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,319 @@
+// reqpack end to end: input.txt in, the echo lines, the records file's exact bytes,
+// the messages and the exit status out.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "harness.h"
+#include "part1.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string record_bytes(std::int32_t app_id, std::int32_t patient_id, std::int32_t hour) {
+    unsigned char bytes[kRecordSize];
+    encode_request({app_id, patient_id, hour}, bytes);
+    return std::string(reinterpret_cast<const char*>(bytes), kRecordSize);
+}
+
+harness::Result run_on(const std::string& input, const std::vector<std::string>& args = {}) {
+    return harness::run("reqpack", {{"input.txt", input}}, args);
+}
+
+TEST(ReqpackConvert, TwoRequestsGiveTwoEchoLinesAnd24Bytes) {
+    auto r = run_on("1 100 9\n2 101 10\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "binary 1 100 9 \nbinary 2 101 10 \n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(harness::hex(r.files["Records.bin"]),
+              "01 00 00 00 64 00 00 00 09 00 00 00 02 00 00 00 65 00 00 00 0a 00 00 00");
+}
+
+TEST(ReqpackConvert, NegativesAreTwosComplementAndSignsSeparateNumbers) {
+    auto minus_one = run_on("-1 -1 -1");
+    EXPECT_EQ(minus_one.status, 0);
+    EXPECT_EQ(harness::hex(minus_one.files["Records.bin"]), "ff ff ff ff ff ff ff ff ff ff ff ff");
+
+    auto glued = run_on("1-2-3");
+    EXPECT_EQ(glued.status, 0);
+    EXPECT_EQ(glued.out, "binary 1 -2 -3 \n");
+    EXPECT_EQ(harness::hex(glued.files["Records.bin"]), "01 00 00 00 fe ff ff ff fd ff ff ff");
+
+    auto extremes = run_on("\t-2147483648\v+2147483647\f\r\n007");
+    EXPECT_EQ(extremes.status, 0);
+    EXPECT_EQ(extremes.out, "binary -2147483648 2147483647 7 \n");
+    EXPECT_EQ(harness::hex(extremes.files["Records.bin"]), "00 00 00 80 ff ff ff 7f 07 00 00 00");
+}
+
+TEST(ReqpackConvert, EmptyInputGivesAnEmptyRecordsFile) {
+    auto r = run_on(" \n\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(r.files.count("Records.bin"), 1u);
+    EXPECT_EQ(r.files["Records.bin"], "");
+}
+
+TEST(ReqpackConvert, ManyRequestsCrossEveryBlockBoundaryIntact) {
+    std::string input;
+    std::string echo;
+    std::string records;
+    char line[64];
+    for (int k = 0; k < 30000; ++k) {
+        const std::int32_t id = k * 7919 - 100000000;
+        const std::int32_t patient = -k;
+        const std::int32_t hour = k % 24;
+        std::snprintf(line, sizeof line, "%d %d %d\n", id, patient, hour);
+        input += line;
+        std::snprintf(line, sizeof line, "binary %d %d %d \n", id, patient, hour);
+        echo += line;
+        records += record_bytes(id, patient, hour);
+    }
+    auto r = run_on(input);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == echo) << "echo differs";
+    EXPECT_TRUE(r.files["Records.bin"] == records) << "records differ";
+}
+
+TEST(ReqpackConvert, OptionRNamesTheRecordsFile) {
+    auto r = run_on("5 6 7\n", {"-r", "out.bin", "-s", "8"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.files.count("Records.bin"), 0u);
+    EXPECT_EQ(r.files["out.bin"], record_bytes(5, 6, 7));
+}
+
+TEST(ReqpackConvert, RecordsReadBackThroughGetRequests) {
+    auto r = run_on("1 100 9\n2 101 10\n-3 0 2147483647\n", {"/r", "out.bin"});
+    ASSERT_EQ(r.status, 0);
+    const fs::path path = fs::temp_directory_path() / "reqpack-roundtrip.bin";
+    std::ofstream(path, std::ios::binary) << r.files["out.bin"];
+
+    std::string program = "reqpack", letter = "-r", value = path.string();
+    char* argv[] = {program.data(), letter.data(), value.data(), nullptr};
+    hour_range hours{};
+    file_names names{};
+    ASSERT_TRUE(get_main_arguments(3, argv, hours, names));
+    const auto records = getRequests(names);
+    fs::remove(path);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].app_id, 1);
+    EXPECT_EQ(records[1].patient_id, 101);
+    EXPECT_EQ(records[2].app_id, -3);
+    EXPECT_EQ(records[2].hour, 2147483647);
+}
+
+// Bad input stops the run there: what came before is written and echoed, the rest is not.
+TEST(ReqpackBadInput, StopsAtTheRequestItCannotReadWhole) {
+    const struct {
+        const char* input;
+        int written;  // requests echoed and written, of "1 100 9" and "2 101 10"
+        const char* err;
+    } cases[] = {
+        {"1 100 9 2 101", 1, "reqpack: input.txt: request 2: the last request is incomplete\n"},
+        {"1 100 9\n2\n", 1, "reqpack: input.txt: request 2: the last request is incomplete\n"},
+        {"1 100", 0, "reqpack: input.txt: request 1: the last request is incomplete\n"},
+        {"1 100 9\n2 x 10\n", 1, "reqpack: input.txt: request 2: not a number\n"},
+        {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: request 3: not a number\n"},
+        {"1 100 9 -", 1, "reqpack: input.txt: request 2: not a number\n"},
+        {"1,100,9", 0, "reqpack: input.txt: request 1: not a number\n"},
+        {"1 100 9\n2 101 2147483648\n", 1, "reqpack: input.txt: request 2: number outside the 32-bit range\n"},
+        {"-2147483649 1 1", 0, "reqpack: input.txt: request 1: number outside the 32-bit range\n"},
+        {"1 100 9\n99999999999999999999 0 0\n", 1,
+         "reqpack: input.txt: request 2: number outside the 32-bit range\n"},
+    };
+    const std::string echo[] = {"binary 1 100 9 \n", "binary 2 101 10 \n"};
+    const std::string bytes[] = {record_bytes(1, 100, 9), record_bytes(2, 101, 10)};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        auto r = run_on(c.input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        std::string out, records;
+        for (int k = 0; k < c.written; ++k) {
+            out += echo[k];
+            records += bytes[k];
+        }
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.files["Records.bin"], records);
+    }
+}
+
+// ---- files that cannot be opened, read or written ----
+
+TEST(ReqpackFiles, MissingInputLeavesAnExistingRecordsFileAlone) {
+    auto r = harness::run("reqpack", {{"Records.bin", "keep these bytes"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Check input text file name\n");
+    EXPECT_EQ(r.files["Records.bin"], "keep these bytes");
+
+    auto none = harness::run("reqpack", {});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "Check input text file name\n");
+    EXPECT_TRUE(none.files.empty());
+}
+
+TEST(ReqpackFiles, UnreadableInputLeavesAnExistingRecordsFileAlone) {
+    harness::Run run;
+    run.program = "reqpack";
+    run.files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}};
+    run.unprivileged = true;
+    run.setup = [](const fs::path& dir) {
+        fs::permissions(dir / "input.txt", fs::perms::none);
+        fs::permissions(dir / "Records.bin", fs::perms::all);
+    };
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Check input text file name\n");
+    EXPECT_EQ(r.files["Records.bin"], "old");
+}
+
+TEST(ReqpackFiles, InputThatIsAFolderIsAReadErrorAndCreatesNothing) {
+    harness::Run run;
+    run.program = "reqpack";
+    run.setup = [](const fs::path& dir) { fs::create_directory(dir / "input.txt"); };
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "reqpack: input.txt: Is a directory\n");
+    EXPECT_TRUE(r.files.empty());
+}
+
+TEST(ReqpackFiles, RecordsFileThatCannotBeCreatedSaysSo) {
+    harness::Run folder;
+    folder.program = "reqpack";
+    folder.files = {{"input.txt", "1 2 3\n"}};
+    folder.args = {"-r", "out"};
+    folder.setup = [](const fs::path& dir) { fs::create_directory(dir / "out"); };
+    auto r = harness::run(folder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Check records file name\n");
+
+    harness::Run locked;
+    locked.program = "reqpack";
+    locked.files = {{"input.txt", "1 2 3\n"}};
+    locked.unprivileged = true;
+    locked.setup = [](const fs::path& dir) {
+        fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+    };
+    auto l = harness::run(locked);
+    EXPECT_EQ(l.status, 1);
+    EXPECT_EQ(l.out, "Check records file name\n");
+    EXPECT_EQ(l.files.count("Records.bin"), 0u);
+}
+
+TEST(ReqpackFiles, FullRecordsFileIsAFailure) {
+    harness::Run run;
+    run.program = "reqpack";
+    run.files = {{"input.txt", "1 2 3\n"}};
+    run.setup = [](const fs::path& dir) { fs::create_symlink("/dev/full", dir / "Records.bin"); };
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "reqpack: Records.bin: No space left on device\n");
+}
+
+TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
+    harness::Run run;
+    run.program = "reqpack";
+    run.files = {{"input.txt", "1 2 3\n"}};
+    run.stdout_path = "/dev/full";
+    auto r = harness::run(run);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "reqpack: standard output: No space left on device\n");
+
+    run.files = {};
+    auto missing = harness::run(run);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "reqpack: standard output: No space left on device\n");
+}
+
+TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
+    for (const char* name : {"input.txt", "./input.txt", "link.bin"}) {
+        harness::Run run;
+        run.program = "reqpack";
+        run.files = {{"input.txt", "1 2 3\n"}};
+        run.args = {"-r", name};
+        run.setup = [](const fs::path& dir) { fs::create_symlink("input.txt", dir / "link.bin"); };
+        auto r = harness::run(run);
+        SCOPED_TRACE(name);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, std::string("reqpack: ") + name + ": is the input file itself; not overwritten\n");
+        EXPECT_EQ(r.files["input.txt"], "1 2 3\n");
+    }
+}
+
+// Runs reqpack on `input` with standard output on a pipe nobody reads; returns the exit
+// status, with its standard error in `err`.
+int run_into_closed_pipe(const std::string& input, std::string& err) {
+    const fs::path dir = fs::temp_directory_path() / ("reqpack-pipe-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "input.txt", std::ios::binary) << input;
+    int ends[2];
+    if (pipe(ends) != 0)
+        throw std::runtime_error("pipe failed");
+    close(ends[0]);
+    const std::string program = harness::program_path("reqpack").string();
+    const std::string err_path = (dir / "stderr").string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err_fd < 0 || dup2(ends[1], 1) < 0 || dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0)
+            _exit(126);
+        execl(program.c_str(), "reqpack", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ends[1]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    std::ifstream in(err_path);
+    err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    fs::remove_all(dir);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+TEST(ReqpackFiles, ClosedPipeOnStandardOutputIsAFailureNotASignal) {
+    std::string err;
+    EXPECT_EQ(run_into_closed_pipe("1 2 3\n", err), 1);
+    EXPECT_EQ(err, "reqpack: standard output: Broken pipe\n");
+}
+
+// ---- options ----
+
+TEST(ReqpackOptions, LetterWithoutValueStopsBeforeAnyFileIsTouched) {
+    auto r = harness::run("reqpack", {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}}, {"-s", "8", "-r"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "reqpack: option -r needs a value\n");
+    EXPECT_EQ(r.files["Records.bin"], "old");
+}
+
+TEST(ReqpackInfo, HelpAndVersionAnswerOnlyAsFirstArgument) {
+    auto help = run_on("1 2 3\n", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: reqpack", 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.files.count("Records.bin"), 0u);
+
+    auto version = run_on("1 2 3\n", {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "reqpack " SUITE_VERSION "\n");
+    EXPECT_EQ(version.files.count("Records.bin"), 0u);
+
+    // Later, --help is one more pair of arguments, skipped like any other letter.
+    auto later = run_on("1 2 3\n", {"-r", "a.bin", "--help", "x"});
+    EXPECT_EQ(later.status, 0);
+    EXPECT_EQ(later.out, "binary 1 2 3 \n");
+    EXPECT_EQ(later.files["a.bin"], record_bytes(1, 2, 3));
+}
+
+}  // namespace
