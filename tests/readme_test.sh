@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# readme_test.sh README BIN_DIR EXAMPLES_DIR: runs the example commands shown under each
+# program's heading of the README ("    $ command" lines) in a scratch copy of that
+# program's samples, with the built programs first on PATH, and checks that each prints
+# exactly the lines the README shows after it (standard output and standard error).
+set -uo pipefail
+readme=$1
+bin=$(cd "$2" && pwd)
+examples=$3
+programs=" fieldsplit slotplan reqpack payrise "
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+section=""
+command=""
+expected=""
+ran=0
+status=0
+
+run_pending() {
+  [ -n "$command" ] || return 0
+  local actual
+  actual=$(cd "$scratch/$section" && PATH="$bin:$PATH" bash -c "$command" 2>&1)
+  if [ "$actual" != "${expected%$'\n'}" ]; then
+    echo "FAIL [$section] \$ $command"
+    diff <(printf '%s\n' "${expected%$'\n'}") <(printf '%s\n' "$actual")
+    status=1
+  fi
+  ran=$((ran + 1))
+  command=""
+  expected=""
+}
+
+enter_section() {
+  section=$1
+  mkdir -p "$scratch/$section"
+  if [ -d "$examples/$section" ]; then
+    cp "$examples/$section"/* "$scratch/$section"/
+  fi
+}
+
+while IFS= read -r line || [ -n "$line" ]; do
+  if [[ $line == \#* ]]; then
+    run_pending
+    name=${line##* }
+    if [[ $programs == *" $name "* ]]; then enter_section "$name"; else section=""; fi
+  elif [ -z "$section" ]; then
+    continue
+  elif [[ $line == "    \$ "* ]]; then
+    run_pending
+    command=${line#    \$ }
+  elif [[ $line == "    "* && -n $command ]]; then
+    expected+="${line#    }"$'\n'
+  else
+    run_pending
+  fi
+done <"$readme"
+run_pending
+
+[ "$ran" -gt 0 ] || { echo "no examples found in $readme"; exit 1; }
+echo "$ran README examples checked"
+exit "$status"
