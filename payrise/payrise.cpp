@@ -33,10 +33,22 @@ bool is_kind_e(char kind) {
     return kind == 'E' || kind == 'e';
 }
 
-void put_double(record_bytes& bytes, std::size_t offset, double value) {
+void put_double(unsigned char* bytes, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     for (std::size_t k = 0; k < sizeof bits; ++k)
-        bytes[offset + k] = static_cast<unsigned char>(bits >> (8 * k));
+        bytes[k] = static_cast<unsigned char>(bits >> (8 * k));
+}
+
+// Writes all kRecordSize bytes at into.
+void encode_into(const staff_record& record, unsigned char* into) {
+    std::memset(into, 0, kRecordSize);
+    into[kKindOffset] = static_cast<unsigned char>(record.kind);
+    if (is_kind_e(record.kind)) {
+        put_double(into + kSalaryOffsetE, record.salary);
+        into[kGradeOffsetE] = static_cast<unsigned char>(record.grade);
+    } else {
+        put_double(into + kSalaryOffsetI, record.salary);
+    }
 }
 
 double raised_by_grade(double s, char grade) {
@@ -202,9 +214,9 @@ class record_writer {
     bool put(const staff_record& record) {
         if (used_ == buffer_.size() && !write_block())
             return false;
-        const record_bytes bytes = encode_staff_record(record);
-        std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
-        used_ += bytes.size();
+        // Encoded in place: a record built apart and copied stalls on its overlapping stores.
+        encode_into(record, buffer_.data() + used_);
+        used_ += kRecordSize;
         return true;
     }
 
@@ -243,14 +255,8 @@ class record_writer {
 }  // namespace
 
 record_bytes encode_staff_record(const staff_record& record) {
-    record_bytes bytes{};
-    bytes[kKindOffset] = static_cast<unsigned char>(record.kind);
-    if (is_kind_e(record.kind)) {
-        put_double(bytes, kSalaryOffsetE, record.salary);
-        bytes[kGradeOffsetE] = static_cast<unsigned char>(record.grade);
-    } else {
-        put_double(bytes, kSalaryOffsetI, record.salary);
-    }
+    record_bytes bytes;
+    encode_into(record, bytes.data());
     return bytes;
 }
 
@@ -293,8 +299,10 @@ void tokenizer::load_window(std::size_t from) {
     }
     blank_ = comma_ = line_end_ = 0;
     std::uint64_t zero = 0;
+    // Always the whole window, which is readable by now: a loop that stops at the
+    // line's end mispredicts its exit on lines of varying length.
 #if defined(__SSE2__)
-    for (std::size_t k = 0; k < size; k += 16) {
+    for (std::size_t k = 0; k < kWindow; k += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
         const auto mask = [&](char c) {
             const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
@@ -306,7 +314,7 @@ void tokenizer::load_window(std::size_t from) {
         zero |= mask('\0');
     }
 #else
-    for (std::size_t k = 0; k < size; ++k) {
+    for (std::size_t k = 0; k < kWindow; ++k) {
         blank_ |= std::uint64_t{bytes[k] == ' '} << k;
         comma_ |= std::uint64_t{bytes[k] == ','} << k;
         line_end_ |= std::uint64_t{bytes[k] == '\n'} << k;
@@ -378,8 +386,11 @@ double salary_from_text(std::string_view text) {
     const std::string_view kind = cursor.next(kKindDelimiters);
     if (kind.empty())
         return line_kind::skipped;
-    record = staff_record{};
+    // Field by field: a whole new record is cleared with a slow string instruction.
     record.kind = kind.front();
+    record.texts = {};
+    record.salary = 0;
+    record.grade = 0;
     switch (record.kind) {
     case 'I':
     case 'i':
