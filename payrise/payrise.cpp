@@ -102,6 +102,72 @@ std::optional<double> exact_decimal(std::string_view text) {
     return negative ? -value : value;
 }
 
+constexpr std::uint64_t kEachByte = 0x0101010101010101;
+
+// The value of 8 digit bytes, the first the most significant; zero bytes count as 0.
+std::uint64_t value_of_eight_digits(std::uint64_t chars) {
+    chars = ((chars & 0x0F0F0F0F0F0F0F0F) * 2561) >> 8;
+    chars = ((chars & 0x00FF00FF00FF00FF) * 6553601) >> 16;
+    return ((chars & 0x0000FFFF0000FFFF) * 42949672960001) >> 32;
+}
+
+}  // namespace
+
+// All 8 bytes are tested at once, so the run's length costs no branch per digit.
+// A carry out of a byte from 0xFA up only disturbs bytes after that non-digit.
+digit_run leading_digits(const char* p, std::size_t size) {
+    std::uint64_t chars;
+    std::memcpy(&chars, p, sizeof chars);
+    const std::uint64_t high = (chars & (0xF0 * kEachByte)) ^ (0x30 * kEachByte);
+    const std::uint64_t low = ((chars + 0x06 * kEachByte) & (0xF0 * kEachByte)) ^ (0x30 * kEachByte);
+    const std::uint64_t other = high | low;  // non-zero in the bytes that are no digit
+    std::uint64_t stops = (((other & (0x7F * kEachByte)) + 0x7F * kEachByte) | other) & (0x80 * kEachByte);
+    if (size < sizeof chars)
+        stops |= (0x80 * kEachByte) << (8 * size);  // bytes past the text stop the run too
+    digit_run run;
+    run.count = stops == 0 ? 8 : std::countr_zero(stops) / 8;
+    // Shifted so that the digits end at the top byte, the bytes below being zero.
+    const std::uint64_t digits = run.count == 0 ? 0 : chars << (8 * (8 - run.count));
+    run.value = value_of_eight_digits(digits);
+    return run;
+}
+
+namespace {
+
+constexpr std::uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// exact_decimal for a text followed by at least 8 readable bytes, reading up to 7 digits
+// on each side of the point without a loop; longer runs go to exact_decimal.
+std::optional<double> exact_decimal_padded(std::string_view text) {
+    if constexpr (std::endian::native != std::endian::little)
+        return exact_decimal(text);
+    const char* p = text.data();
+    std::size_t left = text.size();
+    const bool negative = left != 0 && *p == '-';
+    p += negative ? 1 : 0;
+    left -= negative ? 1 : 0;
+    const digit_run whole = leading_digits(p, left);
+    if (whole.count == 8)
+        return exact_decimal(text);
+    p += whole.count;
+    left -= static_cast<std::size_t>(whole.count);
+    digit_run part;
+    if (left != 0 && *p == '.') {
+        part = leading_digits(p + 1, left - 1);
+        if (part.count == 8)
+            return exact_decimal(text);
+        p += 1 + part.count;
+        left -= 1 + static_cast<std::size_t>(part.count);
+    }
+    const bool extended = left != 0 && (*p == 'e' || *p == 'E' || *p == 'x' || *p == 'X');
+    if (whole.count + part.count == 0 || extended)
+        return std::nullopt;
+    // At most 14 digits: far below 2^53, so exact.
+    const std::uint64_t digits = whole.value * kPowersOfTen[part.count] + part.value;
+    const double value = static_cast<double>(digits) / kExactPowersOfTen[part.count];
+    return negative ? -value : value;
+}
+
 bool take(tokenizer& cursor, delimiter_set delimiters, std::string_view& into) {
     into = cursor.next(delimiters);
     return !into.empty();
@@ -115,7 +181,7 @@ line_kind split_kind_i(tokenizer& cursor, staff_record& record) {
         complete = take(cursor, kComma, record.texts[k]);
     if (!complete || !take(cursor, kComma, salary))
         return line_kind::too_few_fields;
-    record.salary = salary_from_text(salary);
+    record.salary = salary_from_text(salary, cursor.readable_after(salary));
     return line_kind::record;
 }
 
@@ -126,7 +192,7 @@ line_kind split_kind_e(tokenizer& cursor, staff_record& record) {
     if (!take(cursor, kBlank, record.texts[0]) || !take(cursor, kComma, record.texts[1]) ||
         !take(cursor, kComma, salary) || !take(cursor, kGradeDelimiters, grade))
         return line_kind::too_few_fields;
-    record.salary = salary_from_text(salary);
+    record.salary = salary_from_text(salary, cursor.readable_after(salary));
     record.grade = grade.front();
     return line_kind::record;
 }
@@ -364,8 +430,9 @@ std::string_view tokenizer::next(delimiter_set delimiters) {
     }
 }
 
-double salary_from_text(std::string_view text) {
-    if (const auto value = exact_decimal(text))
+double salary_from_text(std::string_view text, std::size_t readable_after) {
+    const auto exact = readable_after >= 8 ? exact_decimal_padded(text) : exact_decimal(text);
+    if (const auto value = exact)
         return *value;
     const char* first = text.data();
     const char* last = first + text.size();

@@ -65,6 +65,11 @@ class tokenizer {
     // The next token; empty (a token never is) when only delimiters are left.
     std::string_view next(delimiter_set delimiters);
 
+    // How many bytes after a token of this line may be read.
+    std::size_t readable_after(std::string_view token) const {
+        return readable_end_ - static_cast<std::size_t>(token.data() + token.size() - line_);
+    }
+
   private:
     void load_window(std::size_t from);
     std::uint64_t mask_of(delimiter_set delimiters) const;
@@ -81,7 +86,17 @@ class tokenizer {
 
 // The value of a number text as atof reads it: leading white space, sign, exponent,
 // hexadecimal forms, inf and nan; no digits gives 0, out of range as strtod.
-double salary_from_text(std::string_view text);
+// readable_after: how many bytes after the text may be read (and are ignored).
+double salary_from_text(std::string_view text, std::size_t readable_after = 0);
+
+// The leading digits of the size bytes at text, 8 of which must be readable: how many,
+// 8 standing for "8 or more", and below 8 their value. The salary's fast path.
+struct digit_run {
+    int count = 0;
+    std::uint64_t value = 0;
+};
+
+digit_run leading_digits(const char* text, std::size_t size);
 
 enum class line_kind { record, skipped, too_few_fields };
 

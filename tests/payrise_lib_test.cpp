@@ -170,11 +170,82 @@ std::string salary_text(std::mt19937& random) {
     }
 }
 
+TEST(PayriseSalary, DigitRunsReadEightBytesAtATime) {
+    struct run_case {
+        const char* bytes;  // 8 readable bytes
+        std::size_t size;
+        int count;
+        std::uint64_t value;
+    };
+    static const run_case kCases[] = {
+        {"12345678", 8, 8, 0},   // 8 or more: the loop takes over
+        {"1234567.", 8, 7, 1234567},
+        {"0000042,", 8, 7, 42},
+        {"98765432", 3, 3, 987},  // bytes past the text are no digits
+        {"98765432", 0, 0, 0},
+        {".5000000", 8, 0, 0},
+        {"19:/0000", 8, 2, 19},   // the characters just above and below the digits
+        {"4/999999", 8, 1, 4},
+        {"7\xfa" "123456", 8, 1, 7},  // a carry out of 0xfa disturbs no run
+        {"\xff\xff" "123456", 8, 0, 0},
+        {"09\n\n\n\n\n\n", 8, 2, 9},
+    };
+    for (const auto& c : kCases) {
+        const auto run = payrise::leading_digits(c.bytes, c.size);
+        EXPECT_EQ(run.count, c.count) << harness::hex(std::string(c.bytes, 8)) << " size " << c.size;
+        if (c.count < 8) {
+            EXPECT_EQ(run.value, c.value) << harness::hex(std::string(c.bytes, 8)) << " size " << c.size;
+        }
+    }
+}
+
+// The value read from text when the bytes after it may be read: they are digits,
+// points and exponent letters, which must not join the number.
+double salary_with_tail(const std::string& text, std::mt19937& random) {
+    static const char kTail[] = "0123456789.eEx";
+    std::string buffer = text;
+    for (int k = 0; k < 16; ++k)
+        buffer += kTail[random() % (sizeof kTail - 1)];
+    return payrise::salary_from_text(std::string_view(buffer.data(), text.size()), 16);
+}
+
 TEST(PayriseSalary, AgreesWithAtofBitForBit) {
     std::mt19937 random(99);
     for (int n = 0; n < 60000; ++n) {
         const std::string text = salary_text(random);
-        ASSERT_EQ(bits(payrise::salary_from_text(text)), bits(std::atof(text.c_str()))) << '"' << text << '"';
+        const auto expected = bits(std::atof(text.c_str()));
+        ASSERT_EQ(bits(payrise::salary_from_text(text)), expected) << '"' << text << '"';
+        ASSERT_EQ(bits(salary_with_tail(text, random)), expected) << '"' << text << '"';
+    }
+}
+
+// Decimals around the lengths where the 8-byte digit reader hands over to the loop:
+// 0 to 9 digits on each side of the point, signs, and what may follow a number.
+std::string decimal_near_eight_digits(std::mt19937& random) {
+    static const char* const kSigns[] = {"", "-", "+", " "};
+    static const char* const kEnds[] = {"", "\n", ",", " a", "e2", "E-1", "x1", "X", ".5", "%"};
+    const auto digits = [&] {
+        std::string run(random() % 10, '0');
+        for (char& c : run)
+            c = static_cast<char>('0' + random() % 10);
+        return run;
+    };
+    std::string text = kSigns[random() % std::size(kSigns)];
+    text += digits();
+    if (random() % 4 != 0) {
+        text += '.';
+        text += digits();
+    }
+    return text + kEnds[random() % std::size(kEnds)];
+}
+
+TEST(PayriseSalary, ShortAndLongDigitRunsAgreeWithAtof) {
+    std::mt19937 random(5);
+    for (int n = 0; n < 60000; ++n) {
+        const std::string text = decimal_near_eight_digits(random);
+        const auto expected = bits(std::atof(text.c_str()));
+        ASSERT_EQ(bits(payrise::salary_from_text(text)), expected) << '"' << text << '"';
+        ASSERT_EQ(bits(salary_with_tail(text, random)), expected) << '"' << text << '"';
     }
 }
 
@@ -229,14 +300,19 @@ TEST(PayriseSplit, AgreesWithStrtokAndAtofOnGeneratedLines) {
     for (int n = 0; n < 20000; ++n) {
         const std::string line = generated_line(random);
         const reference_line expected = reference_split(line);
-        staff_record record;
-        const auto kind = payrise::split_line(line, record);
-        ASSERT_EQ(kind, expected.kind) << harness::hex(line);
-        if (kind != payrise::line_kind::record)
-            continue;
-        EXPECT_EQ(record.kind, expected.letter) << line;
-        EXPECT_EQ(bits(record.salary), expected.salary) << line;
-        EXPECT_EQ(record.grade, expected.grade) << line;
+        // Once alone and once followed by digits the converter may read and must ignore.
+        const std::string padded = line + std::string(payrise::tokenizer::kWindow, '7');
+        for (const std::size_t readable_after : {std::size_t{0}, padded.size() - line.size()}) {
+            staff_record record;
+            const auto kind = payrise::split_line(std::string_view(padded.data(), line.size()), record,
+                                                  readable_after);
+            ASSERT_EQ(kind, expected.kind) << harness::hex(line);
+            if (kind != payrise::line_kind::record)
+                continue;
+            EXPECT_EQ(record.kind, expected.letter) << line;
+            EXPECT_EQ(bits(record.salary), expected.salary) << line;
+            EXPECT_EQ(record.grade, expected.grade) << line;
+        }
     }
 }
 
