@@ -226,10 +226,31 @@ class line_reader {
     int error_ = 0;
 };
 
+// Where the first line end in the kWindow bytes at p is, as a bit mask.
+std::uint64_t line_ends_in_window(const char* p) {
+    std::uint64_t found = 0;
+#if defined(__SSE2__)
+    for (std::size_t k = 0; k < tokenizer::kWindow; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+        found |= std::uint64_t{static_cast<std::uint16_t>(bits)} << k;
+    }
+#else
+    for (std::size_t k = 0; k < tokenizer::kWindow; ++k)
+        found |= std::uint64_t{p[k] == '\n'} << k;
+#endif
+    return found;
+}
+
 std::optional<std::string_view> line_reader::next() {
     for (;;) {
         const char* data = buffer_.data();
-        const void* found = std::memchr(data + scanned_, '\n', end_ - scanned_);
+        // Most lines end within a window: looked for inline, without memchr's call.
+        std::uint64_t near = line_ends_in_window(data + scanned_);
+        if (end_ - scanned_ < tokenizer::kWindow)
+            near &= (std::uint64_t{1} << (end_ - scanned_)) - 1;
+        const void* found = near != 0 ? data + scanned_ + std::countr_zero(near)
+                                       : std::memchr(data + scanned_, '\n', end_ - scanned_);
         if (found != nullptr) {
             const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - data) + 1;
             const std::string_view line(data + begin_, stop - begin_);
