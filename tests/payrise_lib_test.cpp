@@ -57,7 +57,7 @@ staff_record raised(char kind, double salary, char grade = 0) {
 }
 
 TEST(PayriseRaise, EveryKindAndGradeInTheGivenOrder) {
-    for (double s : {100.0, 2500.5, 33333.33, -40.0, 0.1, 1e308}) {
+    for (double s : {100.0, 2500.5, 33333.33, -40.0, 0.1, 1e308, -0.0, HUGE_VAL, -HUGE_VAL}) {
         SCOPED_TRACE(s);
         const double a = s + ((s / 2) * 5) / 100;
         EXPECT_EQ(bits(raised('I', s).salary), bits(a + ((s / 2) * 5.3) / 100));
@@ -65,9 +65,12 @@ TEST(PayriseRaise, EveryKindAndGradeInTheGivenOrder) {
         EXPECT_EQ(bits(raised('E', s, 'a').salary), bits(s + (17.5 * s) / 100));
         EXPECT_EQ(bits(raised('e', s, 'b').salary), bits(s + (12 * s) / 100));
         EXPECT_EQ(bits(raised('E', s, 'c').salary), bits(s + (9 * s) / 100));
-        for (char grade : {'A', 'd', '\n', '\0'})
+        // Neighbours of a, b and c, below, above and with the top bit set, keep it too.
+        for (char grade : {'A', 'd', '\n', '\0', '`', 'C', '\xe1'})
             EXPECT_EQ(bits(raised('E', s, grade).salary), bits(s)) << grade;
-        EXPECT_EQ(bits(raised('x', s).salary), bits(s));
+        // So do kinds one bit away from I and E.
+        for (char kind : {'x', 'Y', 'M', '\xc9', '\xe5', 'G'})
+            EXPECT_EQ(bits(raised(kind, s, 'a').salary), bits(s)) << kind;
     }
     // Half of 1e308 times 5 already overflows: the order of the operations shows.
     EXPECT_EQ(raised('I', 1e308).salary, HUGE_VAL);
