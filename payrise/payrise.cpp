@@ -217,6 +217,10 @@ class line_reader {
     std::optional<std::string_view> next();
     int error() const { return error_; }
 
+    // The bytes read and not handed out yet, and a way to hand out a line found in them.
+    std::string_view unread() const { return {buffer_.data() + begin_, end_ - begin_}; }
+    void skip(std::size_t line_size) { begin_ = scanned_ = begin_ + line_size; }
+
     // The buffer ends in spare bytes that are never filled, so the tokenizer may
     // look at a whole window after any line.
     static constexpr std::size_t kSpare = tokenizer::kWindow;
@@ -234,31 +238,10 @@ class line_reader {
     int error_ = 0;
 };
 
-// Where the first line end in the kWindow bytes at p is, as a bit mask.
-std::uint64_t line_ends_in_window(const char* p) {
-    std::uint64_t found = 0;
-#if defined(__SSE2__)
-    for (std::size_t k = 0; k < tokenizer::kWindow; k += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
-        found |= std::uint64_t{static_cast<std::uint16_t>(bits)} << k;
-    }
-#else
-    for (std::size_t k = 0; k < tokenizer::kWindow; ++k)
-        found |= std::uint64_t{p[k] == '\n'} << k;
-#endif
-    return found;
-}
-
 std::optional<std::string_view> line_reader::next() {
     for (;;) {
         const char* data = buffer_.data();
-        // Most lines end within a window: looked for inline, without memchr's call.
-        std::uint64_t near = line_ends_in_window(data + scanned_);
-        if (end_ - scanned_ < tokenizer::kWindow)
-            near &= (std::uint64_t{1} << (end_ - scanned_)) - 1;
-        const void* found = near != 0 ? data + scanned_ + std::countr_zero(near)
-                                       : std::memchr(data + scanned_, '\n', end_ - scanned_);
+        const void* found = std::memchr(data + scanned_, '\n', end_ - scanned_);
         if (found != nullptr) {
             const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - data) + 1;
             const std::string_view line(data + begin_, stop - begin_);
@@ -374,8 +357,20 @@ staff_record salary_rise(staff_record record) {
 }
 
 tokenizer::tokenizer(std::string_view line, std::size_t readable_after)
-    : line_(line.data()), end_(line.size()), readable_end_(line.size() + readable_after) {
+    : line_(line.data()), size_(line.size()), end_(line.size()), readable_end_(line.size() + readable_after) {
     load_window(0);
+}
+
+std::size_t tokenizer::first_line_size() const {
+    std::uint64_t ends = line_end_;
+    if (size_ < kWindow)
+        ends &= (std::uint64_t{1} << size_) - 1;
+    return ends == 0 ? 0 : static_cast<std::size_t>(std::countr_zero(ends)) + 1;
+}
+
+void tokenizer::end_text_at(std::size_t size) {
+    size_ = std::min(size_, size);
+    end_ = std::min(end_, size);
 }
 
 // Masks of the next 64 bytes of the line. Bits past the end of the text may be set
@@ -424,7 +419,21 @@ std::uint64_t tokenizer::mask_of(delimiter_set delimiters) const {
            (delimiters.line_end ? line_end_ : 0);
 }
 
+// next() for a text that ends within the first window, as most lines do: no window
+// is loaded, so the token's bounds are found without a loop. The end of the text
+// stops a token like a delimiter, but is not consumed.
+std::string_view tokenizer::next_in_first_window(std::uint64_t delimiters) {
+    const std::size_t skipped = pos_ + static_cast<std::size_t>(std::countr_one(delimiters >> pos_));
+    const std::size_t start = std::min(skipped, end_);
+    const std::uint64_t stops = (delimiters | std::uint64_t{1} << end_) >> start;
+    const std::size_t stop = start + static_cast<std::size_t>(std::countr_zero(stops));
+    pos_ = stop + (stop < end_ ? 1 : 0);
+    return std::string_view(line_ + start, stop - start);
+}
+
 std::string_view tokenizer::next(delimiter_set delimiters) {
+    if (end_ < kWindow)
+        return next_in_first_window(mask_of(delimiters));
     // Skip the leading delimiters; a zero byte or the line's end is none.
     for (;;) {
         if (pos_ >= end_) {
@@ -473,10 +482,10 @@ double salary_from_text(std::string_view text, std::size_t readable_after) {
     return strtod_of_copy(text);
 }
 
-// Flattened: the tokenizer's calls then cost no more than its few bit operations.
-[[gnu::flatten]] line_kind split_line(std::string_view line, staff_record& record,
-                                      std::size_t readable_after) {
-    tokenizer cursor(line, readable_after);
+namespace {
+
+// The record of the line a fresh tokenizer stands at.
+line_kind split_tokens(tokenizer& cursor, staff_record& record) {
     const std::string_view kind = cursor.next(kKindDelimiters);
     if (kind.empty())
         return line_kind::skipped;
@@ -495,6 +504,14 @@ double salary_from_text(std::string_view text, std::size_t readable_after) {
     }
 }
 
+}  // namespace
+
+[[gnu::flatten]] line_kind split_line(std::string_view line, staff_record& record,
+                                      std::size_t readable_after) {
+    tokenizer cursor(line, readable_after);
+    return split_tokens(cursor, record);
+}
+
 // Flattened, so that the record passed to salary_rise by value is not copied.
 [[gnu::flatten]] convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messages,
                                            std::size_t chunk_size) {
@@ -504,11 +521,23 @@ double salary_from_text(std::string_view text, std::size_t readable_after) {
     staff_record record;
     bool writing = true;
     while (writing) {
-        const auto line = reader.next();
-        if (!line)
-            break;
+        // Most lines end within the window the tokenizer masks anyway, so it finds
+        // their end; longer ones, or ones that run past what was read, go the long way.
+        tokenizer cursor(reader.unread(), line_reader::kSpare);
+        const std::size_t size = cursor.first_line_size();
+        line_kind kind;
+        if (size != 0) {
+            reader.skip(size);
+            cursor.end_text_at(size);
+            kind = split_tokens(cursor, record);
+        } else {
+            const auto line = reader.next();
+            if (!line)
+                break;
+            kind = split_line(*line, record, line_reader::kSpare);
+        }
         ++result.lines;
-        switch (split_line(*line, record, line_reader::kSpare)) {
+        switch (kind) {
         case line_kind::record:
             writing = writer.put(salary_rise(record));
             result.records += writing ? 1 : 0;

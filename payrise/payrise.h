@@ -65,6 +65,14 @@ class tokenizer {
     // The next token; empty (a token never is) when only delimiters are left.
     std::string_view next(delimiter_set delimiters);
 
+    // Asked of a fresh tokenizer: the size of the text's first line, line end included,
+    // when that line end lies in the first window; 0 when it lies further on or there
+    // is none. Then
+    // end_text_at(size) makes that line the whole text: the masks that split a line
+    // find its end too, so the line need not be searched for first.
+    std::size_t first_line_size() const;
+    void end_text_at(std::size_t size);
+
     // How many bytes after a token of this line may be read.
     std::size_t readable_after(std::string_view token) const {
         return readable_end_ - static_cast<std::size_t>(token.data() + token.size() - line_);
@@ -72,9 +80,11 @@ class tokenizer {
 
   private:
     void load_window(std::size_t from);
+    std::string_view next_in_first_window(std::uint64_t delimiters);
     std::uint64_t mask_of(delimiter_set delimiters) const;
 
     const char* line_;
+    std::size_t size_;              // the text's size, zero bytes included
     std::size_t pos_ = 0;
     std::size_t end_;               // end of the text: the line's end or its first zero byte
     std::size_t readable_end_;      // bytes before it may be read

@@ -103,11 +103,7 @@ std::vector<std::string> strtok_tokens(const std::string& line, const std::vecto
     return tokens;
 }
 
-// padded: the line is followed by bytes the tokenizer may read and must ignore.
-std::vector<std::string> our_tokens(const std::string& line, const std::vector<const char*>& sets,
-                                    bool padded = false) {
-    const std::string buffer = line + std::string(padded ? payrise::tokenizer::kWindow : 0, ',');
-    payrise::tokenizer cursor(std::string_view(buffer.data(), line.size()), buffer.size() - line.size());
+std::vector<std::string> tokens_of(payrise::tokenizer& cursor, const std::vector<const char*>& sets) {
     std::vector<std::string> tokens;
     for (const char* set : sets) {
         const payrise::delimiter_set d{.blank = std::strchr(set, ' ') != nullptr,
@@ -117,6 +113,14 @@ std::vector<std::string> our_tokens(const std::string& line, const std::vector<c
         tokens.push_back(shown(token.empty() ? nullptr : token.data(), token.size()));
     }
     return tokens;
+}
+
+// padded: the line is followed by bytes the tokenizer may read and must ignore.
+std::vector<std::string> our_tokens(const std::string& line, const std::vector<const char*>& sets,
+                                    bool padded = false) {
+    const std::string buffer = line + std::string(padded ? payrise::tokenizer::kWindow : 0, ',');
+    payrise::tokenizer cursor(std::string_view(buffer.data(), line.size()), buffer.size() - line.size());
+    return tokens_of(cursor, sets);
 }
 
 TEST(PayriseTokenizer, AgreesWithStrtokOnGeneratedLines) {
@@ -133,6 +137,17 @@ TEST(PayriseTokenizer, AgreesWithStrtokOnGeneratedLines) {
         const auto expected = strtok_tokens(line, sets);
         ASSERT_EQ(our_tokens(line, sets), expected) << harness::hex(line);
         ASSERT_EQ(our_tokens(line, sets, true), expected) << harness::hex(line);
+        // Set on the line and what follows it, the tokenizer finds the line's end itself
+        // when it lies in the first window.
+        const std::string followed = line + "\nE x,y,1,a\n" + std::string(payrise::tokenizer::kWindow, ',');
+        payrise::tokenizer first(followed, 0);
+        const std::size_t size = first.first_line_size();
+        const std::size_t line_end = followed.find('\n');
+        ASSERT_EQ(size, line_end < payrise::tokenizer::kWindow ? line_end + 1 : 0) << harness::hex(line);
+        if (size != 0) {
+            first.end_text_at(size);
+            ASSERT_EQ(tokens_of(first, sets), strtok_tokens(followed.substr(0, size), sets)) << harness::hex(line);
+        }
     }
 }
 
