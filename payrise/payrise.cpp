@@ -181,27 +181,35 @@ bool take(tokenizer& cursor, delimiter_set delimiters, std::string_view& into) {
     return !into.empty();
 }
 
-// Text 1 to a blank, texts 2 to 5 and the salary each to a comma.
-line_kind split_kind_i(tokenizer& cursor, staff_record& record) {
+// A line split into a record whose salary text is not read yet: read_write splits
+// a batch of lines before it reads their salaries, so that the long chains of
+// multiplications and divisions of several lines overlap instead of stalling.
+struct split_line_state {
+    line_kind kind = line_kind::skipped;
+    staff_record record;
     std::string_view salary;
-    bool complete = take(cursor, kBlank, record.texts[0]);
-    for (std::size_t k = 1; complete && k < record.texts.size(); ++k)
-        complete = take(cursor, kComma, record.texts[k]);
-    if (!complete || !take(cursor, kComma, salary))
+    std::size_t readable_after = 0;  // bytes after the salary text that may be read
+};
+
+// Text 1 to a blank, texts 2 to 5 and the salary each to a comma.
+line_kind split_kind_i(tokenizer& cursor, split_line_state& line) {
+    bool complete = take(cursor, kBlank, line.record.texts[0]);
+    for (std::size_t k = 1; complete && k < line.record.texts.size(); ++k)
+        complete = take(cursor, kComma, line.record.texts[k]);
+    if (!complete || !take(cursor, kComma, line.salary))
         return line_kind::too_few_fields;
-    record.salary = salary_from_text(salary, cursor.readable_after(salary));
+    line.readable_after = cursor.readable_after(line.salary);
     return line_kind::record;
 }
 
 // Text 1 to a blank, text 2 and the salary to a comma, the grade to a blank or line end.
-line_kind split_kind_e(tokenizer& cursor, staff_record& record) {
-    std::string_view salary;
+line_kind split_kind_e(tokenizer& cursor, split_line_state& line) {
     std::string_view grade;
-    if (!take(cursor, kBlank, record.texts[0]) || !take(cursor, kComma, record.texts[1]) ||
-        !take(cursor, kComma, salary) || !take(cursor, kGradeDelimiters, grade))
+    if (!take(cursor, kBlank, line.record.texts[0]) || !take(cursor, kComma, line.record.texts[1]) ||
+        !take(cursor, kComma, line.salary) || !take(cursor, kGradeDelimiters, grade))
         return line_kind::too_few_fields;
-    record.salary = salary_from_text(salary, cursor.readable_after(salary));
-    record.grade = grade.front();
+    line.readable_after = cursor.readable_after(line.salary);
+    line.record.grade = grade.front();
     return line_kind::record;
 }
 
@@ -484,32 +492,50 @@ double salary_from_text(std::string_view text, std::size_t readable_after) {
 
 namespace {
 
-// The record of the line a fresh tokenizer stands at.
-line_kind split_tokens(tokenizer& cursor, staff_record& record) {
+// Splits the line a fresh tokenizer stands at; the salary is left to read_salary.
+line_kind split_tokens(tokenizer& cursor, split_line_state& line) {
     const std::string_view kind = cursor.next(kKindDelimiters);
     if (kind.empty())
         return line_kind::skipped;
     // Field by field: a whole new record is cleared with a slow string instruction.
+    staff_record& record = line.record;
     record.kind = kind.front();
     record.texts = {};
     record.salary = 0;
     record.grade = 0;
     switch (lower_kind(record.kind)) {
     case 'i':
-        return split_kind_i(cursor, record);
+        return split_kind_i(cursor, line);
     case 'e':
-        return split_kind_e(cursor, record);
+        return split_kind_e(cursor, line);
     default:
         return line_kind::skipped;
     }
 }
+
+void split_with_tokenizer(tokenizer& cursor, split_line_state& line) {
+    line.kind = split_tokens(cursor, line);
+}
+
+void read_salary(split_line_state& line) {
+    if (line.kind == line_kind::record)
+        line.record.salary = salary_from_text(line.salary, line.readable_after);
+}
+
+// Lines split before their salaries are read; more gained nothing measurable.
+constexpr std::size_t kBatch = 16;
 
 }  // namespace
 
 [[gnu::flatten]] line_kind split_line(std::string_view line, staff_record& record,
                                       std::size_t readable_after) {
     tokenizer cursor(line, readable_after);
-    return split_tokens(cursor, record);
+    split_line_state state;
+    state.record = record;  // a line without tokens leaves it as it was
+    split_with_tokenizer(cursor, state);
+    read_salary(state);
+    record = state.record;
+    return state.kind;
 }
 
 // Flattened, so that the record passed to salary_rise by value is not copied.
@@ -518,38 +544,48 @@ line_kind split_tokens(tokenizer& cursor, staff_record& record) {
     convert_result result;
     line_reader reader(input, chunk_size);
     record_writer writer(output);
-    staff_record record;
     bool writing = true;
+    std::array<split_line_state, kBatch> batch;
     while (writing) {
         // Most lines end within the window the tokenizer masks anyway, so it finds
-        // their end; longer ones, or ones that run past what was read, go the long way.
-        tokenizer cursor(reader.unread(), line_reader::kSpare);
-        const std::size_t size = cursor.first_line_size();
-        line_kind kind;
-        if (size != 0) {
+        // their end; a batch takes such lines only, as they stay where they were read.
+        std::size_t count = 0;
+        while (count < kBatch) {
+            tokenizer cursor(reader.unread(), line_reader::kSpare);
+            const std::size_t size = cursor.first_line_size();
+            if (size == 0)
+                break;
             reader.skip(size);
             cursor.end_text_at(size);
-            kind = split_tokens(cursor, record);
-        } else {
+            split_with_tokenizer(cursor, batch[count++]);
+        }
+        // A longer line, or one that runs past what was read, goes the long way alone.
+        if (count == 0) {
             const auto line = reader.next();
             if (!line)
                 break;
-            kind = split_line(*line, record, line_reader::kSpare);
+            tokenizer cursor(*line, line_reader::kSpare);
+            split_with_tokenizer(cursor, batch[count++]);
         }
-        ++result.lines;
-        switch (kind) {
-        case line_kind::record:
-            writing = writer.put(salary_rise(record));
-            result.records += writing ? 1 : 0;
-            break;
-        case line_kind::too_few_fields:
-            ++result.short_lines;
-            if (messages != nullptr)
-                std::fprintf(messages, kShortLineFormat, kInputName,
-                             static_cast<std::uintmax_t>(result.lines), record.kind);
-            break;
-        case line_kind::skipped:
-            break;
+        // In line order, stopping at a write error as a line-by-line loop would.
+        for (std::size_t k = 0; k < count && writing; ++k) {
+            split_line_state& line = batch[k];
+            read_salary(line);
+            ++result.lines;
+            switch (line.kind) {
+            case line_kind::record:
+                writing = writer.put(salary_rise(line.record));
+                result.records += writing ? 1 : 0;
+                break;
+            case line_kind::too_few_fields:
+                ++result.short_lines;
+                if (messages != nullptr)
+                    std::fprintf(messages, kShortLineFormat, kInputName,
+                                 static_cast<std::uintmax_t>(result.lines), line.record.kind);
+                break;
+            case line_kind::skipped:
+                break;
+            }
         }
     }
     if (writing)

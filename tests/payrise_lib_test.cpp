@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -429,6 +430,39 @@ TEST(PayriseReadWrite, AgreesWithStrtokAndAtofOnGeneratedFiles) {
         records += expected.size() / payrise::kRecordSize;
     }
     EXPECT_GT(records, 1000u);  // the generated files hold records, not only skipped lines
+}
+
+// An output whose every write fails, as on a full disk.
+ssize_t refuse_write(void*, const char*, std::size_t) {
+    errno = ENOSPC;
+    return -1;
+}
+
+// Lines are split in batches ahead of writing, but a write error still stops the
+// conversion at its line: no message, and no count, for the lines after it.
+TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
+    std::string input;
+    for (int n = 0; n < 1024; ++n)  // one block of records, written when the next comes
+        input += "I a b,c,d,e,1\n";
+    input += "E short\nI a b,c,d,e,2\nE after\nI a b,c,d,e,3\n";
+    std::vector<char> bytes(input.begin(), input.end());
+    std::FILE* in = fmemopen(bytes.data(), bytes.size(), "r");
+    std::FILE* out = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, refuse_write, nullptr, nullptr});
+    char* said = nullptr;
+    std::size_t said_size = 0;
+    std::FILE* messages = open_memstream(&said, &said_size);
+    const auto result = payrise::read_write(in, out, messages);
+    std::fclose(messages);
+    std::fclose(out);
+    std::fclose(in);
+    EXPECT_EQ(result.failed, payrise::convert_result::failure::write);
+    EXPECT_EQ(result.error, ENOSPC);
+    EXPECT_EQ(result.lines, 1026u);
+    EXPECT_EQ(result.records, 1024u);
+    EXPECT_EQ(result.short_lines, 1u);
+    EXPECT_EQ(std::string(said, said_size),
+              "payrise: input1.txt: line 1025: too few fields for kind E, no record written\n");
+    std::free(said);
 }
 
 }  // namespace
