@@ -27,8 +27,6 @@ constexpr delimiter_set kGradeDelimiters{.blank = true, .line_end = true};
 
 constexpr char kShortLineFormat[] = "payrise: %s: line %ju: too few fields for kind %c, no record written\n";
 
-constexpr std::size_t kRecordsPerBlock = 1024;
-
 // I and i (E and e) differ in bit 5 only, and no other byte ORs to i or e: one
 // compare, not a branch on a case the input mixes freely.
 char lower_kind(char kind) {

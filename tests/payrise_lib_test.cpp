@@ -436,7 +436,7 @@ TEST(PayriseReadWrite, AgreesWithStrtokAndAtofOnGeneratedFiles) {
 // conversion at its line: no message, and no count, for the lines after it.
 TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
     std::string input;
-    for (int n = 0; n < 1024; ++n)  // one block of records, written when the next comes
+    for (std::size_t n = 0; n < payrise::kRecordsPerBlock; ++n)  // written when the next comes
         input += "I a b,c,d,e,1\n";
     input += "E short\nI a b,c,d,e,2\nE after\nI a b,c,d,e,3\n";
     std::FILE* out = std::fopen("/dev/full", "w");  // every write fails, as on a full disk
@@ -452,11 +452,12 @@ TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
     std::fclose(in);
     EXPECT_EQ(result.failed, payrise::convert_result::failure::write);
     EXPECT_EQ(result.error, ENOSPC);
-    EXPECT_EQ(result.lines, 1026u);
-    EXPECT_EQ(result.records, 1024u);
+    const std::size_t block = payrise::kRecordsPerBlock;
+    EXPECT_EQ(result.lines, block + 2);
+    EXPECT_EQ(result.records, block);
     EXPECT_EQ(result.short_lines, 1u);
-    EXPECT_EQ(std::string(said, said_size),
-              "payrise: input1.txt: line 1025: too few fields for kind E, no record written\n");
+    EXPECT_EQ(std::string(said, said_size), "payrise: input1.txt: line " + std::to_string(block + 1) +
+                                                ": too few fields for kind E, no record written\n");
     std::free(said);
 }
 
