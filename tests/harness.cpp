@@ -117,6 +117,25 @@ void remove_dir(const fs::path& dir) {
 
 }  // namespace
 
+void make_unreadable(const fs::path& file) {
+    fs::permissions(file, fs::perms::none);
+}
+
+void replace_by_folder(const fs::path& path) {
+    fs::remove(path);
+    fs::create_directory(path);
+}
+
+void replace_by_link_to_dev_full(const fs::path& path) {
+    fs::remove(path);
+    fs::create_symlink("/dev/full", path);
+}
+
+void make_read_only(const fs::path& dir) {
+    fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
 fs::path program_path(const std::string& program) {
     return fs::path(SUITE_BIN_DIR) / program;
 }

@@ -30,6 +30,13 @@ struct Result {
 
 Result run(const Run& run);
 
+// Set-up steps for the failures every program must report. Each replaces whatever
+// stands at the path (a file written from Run::files, say).
+void make_unreadable(const std::filesystem::path& file);       // no permission bits at all
+void replace_by_folder(const std::filesystem::path& path);
+void replace_by_link_to_dev_full(const std::filesystem::path& path);   // every write: disk full
+void make_read_only(const std::filesystem::path& dir);         // nobody can create files in it
+
 // Convenience for the common case: a program, its input files, no arguments.
 Result run(const std::string& program, const std::map<std::string, std::string>& files,
            const std::vector<std::string>& args = {});

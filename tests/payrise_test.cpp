@@ -141,7 +141,7 @@ TEST(PayriseFiles, UnreadableInputLeavesEarlierOutputAlone) {
     run.program = "payrise";
     run.files = {{"input1.txt", "E a b,100,a\n"}, {"binary_f.bin", "earlier"}};
     run.unprivileged = true;
-    run.setup = [](const fs::path& dir) { fs::permissions(dir / "input1.txt", fs::perms::none); };
+    run.setup = [](const fs::path& dir) { harness::make_unreadable(dir / "input1.txt"); };
     auto r = harness::run(run);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ERROR!! Check file!\n");
@@ -152,7 +152,7 @@ TEST(PayriseFiles, UnreadableInputLeavesEarlierOutputAlone) {
 TEST(PayriseFiles, InputThatIsADirectoryIsAReadError) {
     harness::Run run;
     run.program = "payrise";
-    run.setup = [](const fs::path& dir) { fs::create_directory(dir / "input1.txt"); };
+    run.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input1.txt"); };
     auto r = harness::run(run);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -169,15 +169,12 @@ TEST(PayriseFiles, OutputFailuresAreReported) {
     };
     const Case cases[] = {
         {"full disk",
-         [](const fs::path& dir) { fs::create_symlink("/dev/full", dir / "binary_f.bin"); },
+         [](const fs::path& dir) { harness::replace_by_link_to_dev_full(dir / "binary_f.bin"); },
          false, "payrise: binary_f.bin: No space left on device\n"},
-        {"directory", [](const fs::path& dir) { fs::create_directory(dir / "binary_f.bin"); }, false,
+        {"directory", [](const fs::path& dir) { harness::replace_by_folder(dir / "binary_f.bin"); }, false,
          "payrise: binary_f.bin: Is a directory\n"},
         {"read-only folder",
-         [](const fs::path& dir) {
-             fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                             fs::perm_options::remove);
-         },
+         [](const fs::path& dir) { harness::make_read_only(dir); },
          true, "payrise: binary_f.bin: Permission denied\n"},
     };
     for (const auto& c : cases) {

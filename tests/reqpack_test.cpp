@@ -167,7 +167,7 @@ TEST(ReqpackFiles, UnreadableInputLeavesAnExistingRecordsFileAlone) {
     run.files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}};
     run.unprivileged = true;
     run.setup = [](const fs::path& dir) {
-        fs::permissions(dir / "input.txt", fs::perms::none);
+        harness::make_unreadable(dir / "input.txt");
         fs::permissions(dir / "Records.bin", fs::perms::all);
     };
     auto r = harness::run(run);
@@ -179,7 +179,7 @@ TEST(ReqpackFiles, UnreadableInputLeavesAnExistingRecordsFileAlone) {
 TEST(ReqpackFiles, InputThatIsAFolderIsAReadErrorAndCreatesNothing) {
     harness::Run run;
     run.program = "reqpack";
-    run.setup = [](const fs::path& dir) { fs::create_directory(dir / "input.txt"); };
+    run.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input.txt"); };
     auto r = harness::run(run);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -192,7 +192,7 @@ TEST(ReqpackFiles, RecordsFileThatCannotBeCreatedSaysSo) {
     folder.program = "reqpack";
     folder.files = {{"input.txt", "1 2 3\n"}};
     folder.args = {"-r", "out"};
-    folder.setup = [](const fs::path& dir) { fs::create_directory(dir / "out"); };
+    folder.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "out"); };
     auto r = harness::run(folder);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Check records file name\n");
@@ -201,10 +201,7 @@ TEST(ReqpackFiles, RecordsFileThatCannotBeCreatedSaysSo) {
     locked.program = "reqpack";
     locked.files = {{"input.txt", "1 2 3\n"}};
     locked.unprivileged = true;
-    locked.setup = [](const fs::path& dir) {
-        fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                        fs::perm_options::remove);
-    };
+    locked.setup = [](const fs::path& dir) { harness::make_read_only(dir); };
     auto l = harness::run(locked);
     EXPECT_EQ(l.status, 1);
     EXPECT_EQ(l.out, "Check records file name\n");
@@ -215,7 +212,7 @@ TEST(ReqpackFiles, FullRecordsFileIsAFailure) {
     harness::Run run;
     run.program = "reqpack";
     run.files = {{"input.txt", "1 2 3\n"}};
-    run.setup = [](const fs::path& dir) { fs::create_symlink("/dev/full", dir / "Records.bin"); };
+    run.setup = [](const fs::path& dir) { harness::replace_by_link_to_dev_full(dir / "Records.bin"); };
     auto r = harness::run(run);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "reqpack: Records.bin: No space left on device\n");

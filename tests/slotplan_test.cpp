@@ -154,41 +154,28 @@ struct Failure {
     const char* list;   // Appointments.txt afterwards; nullptr: none
 };
 
-void chmod_none(const fs::path& file) {
-    fs::permissions(file, fs::perms::none);
-}
-
-void replace_by_directory(const fs::path& file) {
-    fs::remove(file);
-    fs::create_directory(file);
-}
-
 TEST(SlotplanFailures, EachEndsWithStatusOneAndAMessage) {
     const std::string old_list = "old list\n";
     const Failure failures[] = {
         {"missing request file", [](const fs::path& d) { fs::remove(d / "AppointmentReqs.txt"); }, false,
          "ERROR!! File2 is not open!\n", "slotplan: AppointmentReqs.txt: No such file or directory\n", "old list\n"},
-        {"unreadable request file", [](const fs::path& d) { chmod_none(d / "AppointmentReqs.txt"); }, true,
+        {"unreadable request file", [](const fs::path& d) { harness::make_unreadable(d / "AppointmentReqs.txt"); }, true,
          "ERROR!! File2 is not open!\n", "slotplan: AppointmentReqs.txt: Permission denied\n", "old list\n"},
-        {"unreadable people file", [](const fs::path& d) { chmod_none(d / "People.txt"); }, true, "",
+        {"unreadable people file", [](const fs::path& d) { harness::make_unreadable(d / "People.txt"); }, true, "",
          "slotplan: People.txt: Permission denied\n", "old list\n"},
-        {"request file is a directory", [](const fs::path& d) { replace_by_directory(d / "AppointmentReqs.txt"); },
+        {"request file is a directory", [](const fs::path& d) { harness::replace_by_folder(d / "AppointmentReqs.txt"); },
          false, "", "slotplan: AppointmentReqs.txt: Is a directory\n", "old list\n"},
-        {"people file is a directory", [](const fs::path& d) { replace_by_directory(d / "People.txt"); }, false, "",
+        {"people file is a directory", [](const fs::path& d) { harness::replace_by_folder(d / "People.txt"); }, false, "",
          "slotplan: People.txt: Is a directory\n", "old list\n"},
-        {"list is a directory", [](const fs::path& d) { replace_by_directory(d / "Appointments.txt"); }, false,
+        {"list is a directory", [](const fs::path& d) { harness::replace_by_folder(d / "Appointments.txt"); }, false,
          "ERROR!!!File3 is not open.", "slotplan: Appointments.txt: Is a directory\n", nullptr},
         {"directory not writable",
          [](const fs::path& d) {
              fs::remove(d / "Appointments.txt");
-             fs::permissions(d, fs::perms(0555));
+             harness::make_read_only(d);
          },
          true, "ERROR!!!File3 is not open.", "slotplan: Appointments.txt: Permission denied\n", nullptr},
-        {"full disk",
-         [](const fs::path& d) {
-             fs::remove(d / "Appointments.txt");
-             fs::create_symlink("/dev/full", d / "Appointments.txt");
-         },
+        {"full disk", [](const fs::path& d) { harness::replace_by_link_to_dev_full(d / "Appointments.txt"); },
          false, "", "slotplan: Appointments.txt: No space left on device\n", nullptr},
     };
     for (const Failure& f : failures) {
