@@ -1,21 +1,14 @@
 // Fuzz target: read_write over arbitrary bytes, from memory into memory. Checks
 // that every record is whole, of kind I or E, with zeroed text slots and filler.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
 
+#include "fuzz_support.h"
 #include "payrise.h"
 
-namespace {
+using fuzz::check;
 
-void check(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "payrise_lines: broken invariant: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 bool all_zero(const unsigned char* from, const unsigned char* to) {
     for (; from != to; ++from)
@@ -39,21 +32,13 @@ void check_record(const unsigned char* r) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // A copy, since fmemopen takes a writable buffer; one spare byte keeps it non-null.
-    std::vector<char> bytes(data, data + size);
-    bytes.push_back('\0');
-    std::FILE* input = fmemopen(bytes.data(), size, "r");
-    check(input != nullptr, "memory input opens");
-    char* out_data = nullptr;
-    std::size_t out_size = 0;
-    std::FILE* output = open_memstream(&out_data, &out_size);
-    check(output != nullptr, "memory output opens");
-
+    fuzz::memory_input input(data, size);
+    fuzz::memory_output output;
     // Small chunks make lines cross chunk boundaries and grow the buffer.
     const std::size_t chunk_size = size == 0 ? 2 : 2 + data[0] % 64;
-    const auto result = payrise::read_write(input, output, nullptr, chunk_size);
-    std::fclose(output);
-    std::fclose(input);
+    const auto result = payrise::read_write(input.get(), output.get(), nullptr, chunk_size);
+    output.close();
+    const std::string_view written = output.bytes();
 
     std::size_t line_ends = 0;
     for (std::size_t k = 0; k < size; ++k)
@@ -61,9 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(result.failed == payrise::convert_result::failure::none, "memory streams never fail");
     check(result.lines <= line_ends + 1, "no more lines than line ends plus one");
     check(result.records + result.short_lines <= result.lines, "at most one outcome per line");
-    check(out_size == result.records * payrise::kRecordSize, "output holds exactly the records written");
-    for (std::size_t at = 0; at < out_size; at += payrise::kRecordSize)
-        check_record(reinterpret_cast<const unsigned char*>(out_data) + at);
-    std::free(out_data);
+    check(written.size() == result.records * payrise::kRecordSize, "output holds exactly the records written");
+    for (std::size_t at = 0; at < written.size(); at += payrise::kRecordSize)
+        check_record(reinterpret_cast<const unsigned char*>(written.data()) + at);
     return 0;
 }

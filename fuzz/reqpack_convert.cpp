@@ -7,36 +7,25 @@
 #include <cstring>
 
 #include "convert.h"
+#include "fuzz_support.h"
 #include "part1.h"
+
+using fuzz::check;
 
 namespace {
 
-void check(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "reqpack_convert: %s\n", what);
-        std::abort();
-    }
-}
-
-// The bytes a memory stream collected; freed with the object.
-struct captured {
-    char* bytes = nullptr;
-    std::size_t size = 0;
-    ~captured() { std::free(bytes); }
-};
-
 // Each echo line and each record must be what scanf reads from the same input.
 void check_against_scanf(const std::uint8_t* data, std::size_t size, const convert_result& result,
-                         const captured& echo, const captured& records) {
-    std::FILE* in = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
-    check(in != nullptr, "fmemopen failed");
-    const char* line = echo.bytes;
+                         std::string_view echo, std::string_view records) {
+    const fuzz::memory_input input(data, size);
+    std::FILE* const in = input.get();
+    const char* line = echo.data();
     for (std::int64_t k = 0; k < result.requests; ++k) {
         request_record expected{};
         const int got = std::fscanf(in, kRequestFormat, &expected.app_id, &expected.patient_id, &expected.hour);
         check(got == 3, "scanf reads fewer numbers than the converter wrote");
         const request_record written =
-            decode_request(reinterpret_cast<const unsigned char*>(records.bytes) + k * kRecordSize);
+            decode_request(reinterpret_cast<const unsigned char*>(records.data()) + k * kRecordSize);
         check(std::memcmp(&written, &expected, sizeof written) == 0, "record differs from scanf");
         char text[kMaxEchoLine + 1];
         const int length = std::snprintf(text, sizeof text, kEchoFormat, expected.app_id,
@@ -44,29 +33,24 @@ void check_against_scanf(const std::uint8_t* data, std::size_t size, const conve
         check(std::strncmp(line, text, static_cast<std::size_t>(length)) == 0, "echo line differs");
         line += length;
     }
-    check(line == echo.bytes + echo.size, "echo holds more than the records");
+    check(line == echo.data() + echo.size(), "echo holds more than the records");
     request_record rest{};
     const int got = std::fscanf(in, kRequestFormat, &rest.app_id, &rest.patient_id, &rest.hour);
     if (result.input == scan_status::end_of_input)
         check(got == EOF, "converter stopped before scanf ran out of input");
     else if (result.input != scan_status::out_of_range)  // where scanf's result is undefined
         check(got != 3 && got != EOF, "converter refused a request scanf reads whole");
-    std::fclose(in);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
-    captured echo;
-    captured records;
-    std::FILE* echo_stream = open_memstream(&echo.bytes, &echo.size);
-    std::FILE* records_stream = open_memstream(&records.bytes, &records.size);
-    check(input != nullptr && echo_stream != nullptr && records_stream != nullptr,
-          "cannot open memory streams");
-    const convert_result result = convert_requests(input, echo_stream, records_stream);
-    std::fclose(input);
-    check(std::fclose(echo_stream) == 0 && std::fclose(records_stream) == 0, "memory streams failed");
+    fuzz::memory_output echo;
+    fuzz::memory_output records;
+    const convert_result result =
+        convert_requests(fuzz::memory_input(data, size).get(), echo.get(), records.get());
+    echo.close();
+    records.close();
 
     check(result.output == output_failure::none, "a memory stream reported a write failure");
     check(result.input != scan_status::read_failed && result.input != scan_status::complete,
@@ -74,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A request takes at least five bytes ("1 2 3"), and a separator before the next.
     check(result.requests >= 0 && static_cast<std::size_t>(result.requests) <= (size + 1) / 6,
           "more requests than the input can hold");
-    check(records.size == static_cast<std::size_t>(result.requests) * kRecordSize,
+    check(records.bytes().size() == static_cast<std::size_t>(result.requests) * kRecordSize,
           "records bytes are not 12 per request");
-    check_against_scanf(data, size, result, echo, records);
+    check_against_scanf(data, size, result, echo.bytes(), records.bytes());
     return 0;
 }

@@ -7,25 +7,14 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "part1.h"
 
-namespace {
-
-void check(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "reqpack_records: %s\n", what);
-        std::abort();
-    }
-}
-
-}  // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* in = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-    check(in != nullptr, "fmemopen failed");
     std::vector<request_record> records;
-    const bool ok = read_requests(in, size, records);
-    std::fclose(in);
+    const bool ok = read_requests(fuzz::memory_input(data, size).get(), size, records);
     check(ok, "a memory stream reported a read error");
     check(records.size() == size / kRecordSize, "count is not size / 12");
     for (std::size_t k = 0; k < records.size(); ++k) {
