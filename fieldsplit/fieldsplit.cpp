@@ -1,9 +1,9 @@
 // fieldsplit: splits a built-in text of four comma-separated fields, converts the
 // second to a real number and the fourth to an integer, and prints all four.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+
+#include "common/process.h"
 
 namespace {
 
@@ -29,42 +29,20 @@ const char kUsage[] =
     "It reads and writes no file.\n"
     "Exit status: 0 on success, 1 if standard output cannot be written.\n";
 
-// Answers --help and --version; returns true when it did.
-bool answer_info_option(int argc, char** argv) {
-    if (argc < 2)
-        return false;
-    if (std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return true;
-    }
-    if (std::strcmp(argv[1], "--version") == 0) {
-        std::fputs("fieldsplit " SUITE_VERSION "\n", stdout);
-        return true;
-    }
-    return false;
-}
-
-// A full disk or a closed pipe shows up at the latest when standard output is closed.
-int close_stdout() {
-    if (std::fclose(stdout) != 0) {
-        std::fprintf(stderr, "fieldsplit: standard output: %s\n", std::strerror(errno));
-        return 1;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answer_info_option(argc, argv))
-        return close_stdout();
+    if (!suite::start("fieldsplit"))
+        return 1;
+    if (suite::answer_info_option(argc, argv, kUsage))
+        return suite::close_stdout();
 
     if (std::sscanf(tokenstring, kSplitFormat, o, s, t, f) != 4) {
-        std::fprintf(stderr, "fieldsplit: the built-in text does not split into four fields\n");
+        suite::report("built-in text", "does not split into four fields");
         return 1;
     }
     fp = std::atof(s);
     i = std::atoi(f);
     std::printf(kPrintFormat, o, fp, t, i);
-    return close_stdout();
+    return suite::close_stdout();
 }

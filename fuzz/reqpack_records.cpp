@@ -14,8 +14,8 @@ using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<request_record> records;
-    const bool ok = read_requests(fuzz::memory_input(data, size).get(), size, records);
-    check(ok, "a memory stream reported a read error");
+    const int error = read_requests(fuzz::memory_input(data, size).get(), size, records);
+    check(error == 0, "a memory stream reported a read error");
     check(records.size() == size / kRecordSize, "count is not size / 12");
     for (std::size_t k = 0; k < records.size(); ++k) {
         unsigned char bytes[kRecordSize];

@@ -2,58 +2,19 @@
 // the block writers for the echo lines and the records.
 #include "convert.h"
 
-#include <array>
-#include <cerrno>
+#include <charconv>
 #include <cstring>
 
-namespace {
+#include "common/process.h"
 
-bool is_c_space(int c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+namespace {
 
 bool is_digit(int c) {
     return c >= '0' && c <= '9';
 }
 
-// "00" to "99", so that numbers are written two digits at a time.
-constexpr auto kDigitPairs = [] {
-    std::array<char, 200> pairs{};
-    for (int k = 0; k < 100; ++k) {
-        pairs[2 * k] = static_cast<char>('0' + k / 10);
-        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
-    }
-    return pairs;
-}();
-
-int digit_count(std::uint32_t magnitude) {
-    int count = 1;
-    for (std::uint32_t bound = 10; count < 10 && magnitude >= bound; bound *= 10)
-        ++count;
-    return count;
-}
-
-// Writes the number from its last digit backwards, two digits at a time.
 char* put_number(char* out, std::int32_t value) {
-    std::uint32_t magnitude = static_cast<std::uint32_t>(value);
-    if (value < 0) {
-        *out++ = '-';
-        magnitude = 0u - magnitude;
-    }
-    char* const end = out + digit_count(magnitude);
-    char* at = end;
-    while (magnitude >= 100) {
-        at -= 2;
-        std::memcpy(at, &kDigitPairs[2 * (magnitude % 100)], 2);
-        magnitude /= 100;
-    }
-    if (magnitude >= 10) {
-        at -= 2;
-        std::memcpy(at, &kDigitPairs[2 * magnitude], 2);
-    } else {
-        *--at = static_cast<char>('0' + magnitude);
-    }
-    return end;
+    return std::to_chars(out, out + 11, value).ptr;
 }
 
 // Collects output in a large block and hands it to its stream a block at a time.
@@ -61,28 +22,32 @@ class block_writer {
 public:
     explicit block_writer(std::FILE* out) : out_(out) {}
 
-    // Room for `size` more bytes, flushing first when needed; null when the flush failed.
+    // Room for `size` more bytes, flushing first when needed; null when the flush failed
+    // (error() tells why).
     char* reserve(std::size_t size) {
-        if (kBlockSize - used_ < size && !flush())
+        if (kBlockSize - used_ < size && flush() != 0)
             return nullptr;
         return block_ + used_;
     }
     void commit(std::size_t size) { used_ += size; }
 
-    // Hands the block to the stream and the stream to the system; false (errno tells
-    // why) when the stream reports an error.
-    bool flush() {
+    // Hands the block to the stream and the stream to the system; 0, or the error
+    // number of the first write that failed.
+    int flush() {
         const std::size_t pending = used_;
         used_ = 0;
-        return std::fwrite(block_, 1, pending, out_) == pending && std::fflush(out_) == 0 &&
-               !std::ferror(out_);
+        if (error_ == 0 && (std::fwrite(block_, 1, pending, out_) != pending || std::fflush(out_) != 0))
+            error_ = suite::last_error();
+        return error_;
     }
+    int error() const { return error_; }
 
 private:
     static constexpr std::size_t kBlockSize = 64 * 1024;
 
     std::FILE* out_;
     std::size_t used_ = 0;
+    int error_ = 0;
     char block_[kBlockSize];
 };
 
@@ -112,7 +77,7 @@ bool request_scanner::refill() {
     *end_ = kSentinel;
     if (got == 0 && std::ferror(in_)) {
         read_failed_ = true;
-        read_error_ = errno != 0 ? errno : EIO;
+        read_error_ = suite::last_error();
     }
     return got != 0;
 }
@@ -174,10 +139,10 @@ scan_result request_scanner::next(request_record& record) {
 namespace {
 
 // Records the first output that failed, with its reason.
-void note_failure(convert_result& result, output_failure which) {
-    if (result.output == output_failure::none) {
+void note_failure(convert_result& result, output_failure which, int error) {
+    if (result.output == output_failure::none && error != 0) {
         result.output = which;
-        result.output_error = errno != 0 ? errno : EIO;
+        result.output_error = error;
     }
 }
 
@@ -198,12 +163,12 @@ convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* re
         }
         char* line = echo_out.reserve(kMaxEchoLine);
         if (line == nullptr) {
-            note_failure(result, output_failure::echo);
+            note_failure(result, output_failure::echo, echo_out.error());
             break;
         }
         auto* bytes = reinterpret_cast<unsigned char*>(records_out.reserve(kRecordSize));
         if (bytes == nullptr) {
-            note_failure(result, output_failure::records);
+            note_failure(result, output_failure::records, records_out.error());
             break;
         }
         echo_out.commit(format_echo(record, line));
@@ -211,11 +176,7 @@ convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* re
         records_out.commit(kRecordSize);
         ++result.requests;
     }
-    errno = 0;
-    if (!echo_out.flush())
-        note_failure(result, output_failure::echo);
-    errno = 0;
-    if (!records_out.flush())
-        note_failure(result, output_failure::records);
+    note_failure(result, output_failure::echo, echo_out.flush());
+    note_failure(result, output_failure::records, records_out.flush());
     return result;
 }

@@ -4,9 +4,10 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
-#include <utility>
+#include <string>
+
+#include "common/output_file.h"
+#include "common/process.h"
 
 const char* const records_file_n = "Records.bin";
 const char* const patients_file_n = "Patients.xml";
@@ -47,10 +48,6 @@ const option_target* find_option(char letter) {
     return nullptr;
 }
 
-bool is_c_space(int c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // Reads an hour as atoi does (leading white space, an optional sign, the digits up to
 // the first other character, no digits give 0), but notices a value that does not
 // fit in 32 bits instead of making one up.
@@ -80,7 +77,7 @@ bool apply_option(const option_target& option, const char* value, hour_range& ho
     }
     if (parse_hour(value, hours.*option.hour))
         return true;
-    std::fprintf(stderr, "reqpack: option -%c: %s: hour out of range\n", option.letter, value);
+    suite::report(std::string("option -") + option.letter, std::string(value) + ": hour out of range");
     return false;
 }
 
@@ -103,30 +100,12 @@ bool get_main_arguments(int argc, char** argv, hour_range& hours, file_names& na
         if (option == nullptr)
             continue;
         if (index + 1 >= argc) {
-            std::fprintf(stderr, "reqpack: option -%c needs a value\n", letter);
+            std::fprintf(stderr, "%s: option -%c needs a value\n", suite::program(), letter);
             ok = false;
             continue;
         }
         ok = apply_option(*option, argv[index + 1], hours, names) && ok;
     }
-    return ok;
-}
-
-void report(const char* file, const char* what) {
-    std::fprintf(stderr, "reqpack: %s: %s\n", file, what);
-}
-
-bool close_output(file_ptr file) {
-    std::FILE* out = file.release();
-    errno = 0;
-    bool ok = std::fflush(out) == 0 && !std::ferror(out);
-    int error = errno;
-    if (std::fclose(out) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    // An earlier write may have failed without leaving its reason behind.
-    errno = ok || error != 0 ? error : EIO;
     return ok;
 }
 
@@ -173,22 +152,22 @@ request_record decode_request(const unsigned char* in) {
             decode_field(in + kHourOffset)};
 }
 
-bool read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_record>& records) {
+int read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_record>& records) {
     records.clear();
     records.reserve(size_hint / kRecordSize);
     std::vector<unsigned char> block(kReadBlock);
     for (;;) {
         const std::size_t got = std::fread(block.data(), 1, block.size(), in);
+        if (got < block.size() && std::ferror(in)) {
+            records.clear();
+            return suite::last_error();
+        }
         for (std::size_t at = 0; at + kRecordSize <= got; at += kRecordSize)
             records.push_back(decode_request(block.data() + at));
         if (got < block.size())
             break;
     }
-    if (std::ferror(in)) {
-        records.clear();
-        return false;
-    }
-    return true;
+    return 0;
 }
 
 std::vector<request_record> getRequests(const file_names& names) {
@@ -198,45 +177,53 @@ std::vector<request_record> getRequests(const file_names& names) {
         print_message(kOpenRecordsMessage);
         return records;
     }
-    if (!read_requests(file.get(), remaining_size(file.get()), records))
-        report(names.records_file, std::strerror(errno));
+    if (const int error = read_requests(file.get(), remaining_size(file.get()), records))
+        suite::report_error(names.records_file, error);
     return records;
 }
 
-void write_appointments(const request_record* records, std::int32_t count, const file_names& names) {
-    file_ptr file(std::fopen(names.readable_records_file, "w"));
-    if (!file) {
-        print_message(kOpenReadableMessage);
+namespace {
+
+// Writes an export through `write_body`; on an open failure the legacy line on standard
+// output, then the reason on standard error.
+template <typename WriteBody>
+void write_export(const char* path, const char* not_open_message, WriteBody write_body) {
+    suite::output_file file(path);
+    if (const int error = file.open()) {
+        print_message(not_open_message);
+        suite::report_error(path, error);
         return;
     }
-    std::FILE* out = file.get();
-    std::fprintf(out, kSizeLine, count);
-    std::fputs(kRecordsOpen, out);
-    for (std::int32_t k = 0; k < count; ++k) {
-        std::fputs(kAppointmentOpen, out);
-        std::fprintf(out, kAppIdLine, records[k].app_id);
-        std::fprintf(out, kPatientIdLine, records[k].patient_id);
-        std::fprintf(out, kHourLine, records[k].hour);
-        std::fputs(kAppointmentClose, out);
-    }
-    std::fputs(kRecordsClose, out);
-    if (!close_output(std::move(file)))
-        report(names.readable_records_file, std::strerror(errno));
+    write_body(file.stream());
+    if (const int error = file.commit())
+        suite::report_error(path, error);
+}
+
+}  // namespace
+
+void write_appointments(const request_record* records, std::int32_t count, const file_names& names) {
+    write_export(names.readable_records_file, kOpenReadableMessage, [&](std::FILE* out) {
+        std::fprintf(out, kSizeLine, count);
+        std::fputs(kRecordsOpen, out);
+        for (std::int32_t k = 0; k < count; ++k) {
+            std::fputs(kAppointmentOpen, out);
+            std::fprintf(out, kAppIdLine, records[k].app_id);
+            std::fprintf(out, kPatientIdLine, records[k].patient_id);
+            std::fprintf(out, kHourLine, records[k].hour);
+            std::fputs(kAppointmentClose, out);
+        }
+        std::fputs(kRecordsClose, out);
+    });
 }
 
 void print_parameters(const file_names& names, const hour_range& hours) {
-    file_ptr file(std::fopen(names.parameters_file, "w"));
-    if (!file) {
-        print_message(kOpenParametersMessage);
-        return;
-    }
-    const char* const lines[] = {names.records_file, names.patients_file, names.delete_file,
-                                 names.readable_records_file, names.accepted_appo_file,
-                                 names.parameters_file};
-    for (const char* name : lines)
-        std::fprintf(file.get(), kNameLine, name);
-    std::fprintf(file.get(), kHourValueLine, hours.start_hour);
-    std::fprintf(file.get(), kHourValueLine, hours.end_hour);
-    if (!close_output(std::move(file)))
-        report(names.parameters_file, std::strerror(errno));
+    write_export(names.parameters_file, kOpenParametersMessage, [&](std::FILE* out) {
+        const char* const lines[] = {names.records_file, names.patients_file, names.delete_file,
+                                     names.readable_records_file, names.accepted_appo_file,
+                                     names.parameters_file};
+        for (const char* name : lines)
+            std::fprintf(out, kNameLine, name);
+        std::fprintf(out, kHourValueLine, hours.start_hour);
+        std::fprintf(out, kHourValueLine, hours.end_hour);
+    });
 }

@@ -37,19 +37,16 @@ extern const char* const readable_records_file_n;
 extern const char* const accepted_appo_file_n;
 extern const char* const parameters_file_n;
 
-// Closes a file it owns when it goes out of scope; outputs whose close must be checked
-// are closed with close_output instead.
+// Closes a file it owns when it goes out of scope.
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
-// Flushes and closes an output; false (errno tells why) when anything written to it
-// was lost, at any time.
-bool close_output(file_ptr file);
-
-// "reqpack: <file>: <what>" on standard error.
-void report(const char* file, const char* what);
+// White space as the C locale knows it: blank, \t, \n, \v, \f, \r.
+inline bool is_c_space(int c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 inline constexpr std::int32_t kDefaultStartHour = 9;
 inline constexpr std::int32_t kDefaultEndHour = 17;
@@ -75,8 +72,8 @@ request_record decode_request(const unsigned char* in);
 
 // Reads every complete record from the stream into `records`, reserving room for
 // `size_hint` bytes first; a trailing piece shorter than a record is not counted.
-// Returns false on a read error (errno tells why), with `records` cleared.
-bool read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_record>& records);
+// Returns 0, or the error number of a read error, with `records` cleared.
+int read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_record>& records);
 
 // The whole records file as a table that belongs to the caller. An empty table when
 // the file cannot be opened ("check records file name" on standard output) or read
@@ -98,7 +95,7 @@ inline constexpr char kNameLine[] = "%-20s\n";
 inline constexpr char kHourValueLine[] = "%-5d\n";
 
 // Writes the first `count` records (none when count is not positive) to the readable
-// records file.
+// records file. Both exports replace their file only once it is written whole.
 void write_appointments(const request_record* records, std::int32_t count, const file_names& names);
 
 // Writes the six file names and the hour range to the parameters file.

@@ -3,8 +3,9 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "common/output_file.h"
+#include "common/process.h"
 #include "slotplan.h"
 
 namespace {
@@ -22,22 +23,11 @@ const char kUsage[] =
     "People.txt exists but cannot be read, a record is malformed (the records before it\n"
     "are still written), or Appointments.txt cannot be written.\n";
 
-// Answers --help and --version; returns true when it did.
-bool answer_info_option(int argc, char** argv) {
-    if (argc < 2)
-        return false;
-    if (std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return true;
-    }
-    if (std::strcmp(argv[1], "--version") == 0) {
-        std::fputs("slotplan " SUITE_VERSION "\n", stdout);
-        return true;
-    }
-    return false;
-}
-
 int schedule() {
+    // Replacing the list must never empty one of the files it is made from.
+    if (suite::is_own_input(kAppointmentsFile, kPeopleFile) ||
+        suite::is_own_input(kAppointmentsFile, kRequestsFile))
+        return 1;
     std::array<person, kTableSize> people{};
     std::array<appointment, kTableSize> requests{};
 
@@ -65,20 +55,13 @@ int schedule() {
     return status;
 }
 
-// A full disk or a closed pipe shows up at the latest when standard output is closed.
-int close_stdout() {
-    if (std::fclose(stdout) != 0) {
-        std::fprintf(stderr, "slotplan: standard output: %s\n", std::strerror(errno));
-        return 1;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answer_info_option(argc, argv))
-        return close_stdout();
+    if (!suite::start("slotplan"))
+        return 1;
+    if (suite::answer_info_option(argc, argv, kUsage))
+        return suite::close_stdout();
     const int status = schedule();
-    return close_stdout() | status;
+    return suite::close_stdout() | status;
 }

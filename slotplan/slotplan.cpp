@@ -2,6 +2,9 @@
 // and sort of the requests, and the writer of Appointments.txt.
 #include "slotplan.h"
 
+#include "common/output_file.h"
+#include "common/process.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -17,10 +20,6 @@ struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using file = std::unique_ptr<std::FILE, file_closer>;
-
-void message(const char* path, const char* what) {
-    std::fprintf(stderr, "slotplan: %s: %s\n", path, what);
-}
 
 // White space as the C locale's formatted input knows it.
 bool is_white(int c) {
@@ -256,7 +255,7 @@ int complain(const char* path, const read_report& report) {
         return 1;
     case read_problem::not_open:
     case read_problem::read_error:
-        message(path, std::strerror(report.error));
+        suite::report_error(path, report.error);
         return 1;
     }
     return 1;
@@ -342,23 +341,18 @@ bool write_appointments(std::FILE* out, std::span<const appointment> table, int 
 }
 
 bool write_appointments(const char* path, std::span<const appointment> table, int count) {
-    file out(std::fopen(path, "w"));
-    if (!out) {
-        const int error = errno;
+    suite::output_file out(path);
+    if (const int error = out.open()) {
         std::fputs(kAppointmentsNotOpen, stdout);
-        message(path, std::strerror(error));
+        suite::report_error(path, error);
         return false;
     }
-    bool written = write_appointments(out.get(), table, count);
-    int error = errno;
-    // The buffered tail reaches the disk only now; a full disk shows here at the latest.
-    if (std::fclose(out.release()) != 0 && written) {
-        written = false;
-        error = errno;
+    write_appointments(out.stream(), table, count);
+    if (const int error = out.commit()) {
+        suite::report_error(path, error);
+        return false;
     }
-    if (!written)
-        message(path, std::strerror(error));
-    return written;
+    return true;
 }
 
 }  // namespace slotplan

@@ -36,7 +36,7 @@ TEST(FieldsplitInfo, HelpAndVersionAnswerOnStandardOutput) {
 
     auto version = harness::run("fieldsplit", {}, {"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "fieldsplit " SUITE_VERSION "\n");
+    EXPECT_EQ(version.out, "fieldsplit (batch suite) " SUITE_VERSION ", MIT licence\n");
 }
 
 }  // namespace

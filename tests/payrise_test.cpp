@@ -211,7 +211,7 @@ TEST(PayriseInfo, HelpAndVersionTouchNoFile) {
 
     auto version = harness::run("payrise", {}, {"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "payrise " SUITE_VERSION "\n");
+    EXPECT_EQ(version.out, "payrise (batch suite) " SUITE_VERSION ", MIT licence\n");
 }
 
 }  // namespace

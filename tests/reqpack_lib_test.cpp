@@ -17,11 +17,15 @@
 
 #include "convert.h"
 #include "harness.h"
+#include "common/process.h"
 #include "part1.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The library's messages begin with the program's name, as in a run.
+[[maybe_unused]] const bool kNamed = (suite::set_program("reqpack"), true);
 
 // A fresh folder for the files a test writes, removed afterwards.
 class TempDir {

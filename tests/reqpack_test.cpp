@@ -226,11 +226,13 @@ TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
     auto r = harness::run(run);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "reqpack: standard output: No space left on device\n");
+    EXPECT_EQ(r.files.count("Records.bin"), 0u) << "records of a failed run are not kept";
 
     run.files = {};
     auto missing = harness::run(run);
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "reqpack: standard output: No space left on device\n");
+    EXPECT_EQ(missing.err, "reqpack: input.txt: No such file or directory\n"
+                           "reqpack: standard output: No space left on device\n");
 }
 
 TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
@@ -244,7 +246,7 @@ TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
         SCOPED_TRACE(name);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, std::string("reqpack: ") + name + ": is the input file itself; not overwritten\n");
+        EXPECT_EQ(r.err, std::string("reqpack: ") + name + ": is the input file input.txt itself; not overwritten\n");
         EXPECT_EQ(r.files["input.txt"], "1 2 3\n");
     }
 }
@@ -303,7 +305,7 @@ TEST(ReqpackInfo, HelpAndVersionAnswerOnlyAsFirstArgument) {
 
     auto version = run_on("1 2 3\n", {"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "reqpack " SUITE_VERSION "\n");
+    EXPECT_EQ(version.out, "reqpack (batch suite) " SUITE_VERSION ", MIT licence\n");
     EXPECT_EQ(version.files.count("Records.bin"), 0u);
 
     // Later, --help is one more pair of arguments, skipped like any other letter.

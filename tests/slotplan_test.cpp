@@ -216,7 +216,7 @@ TEST(SlotplanInfo, HelpAndVersionTouchNoFileAndOtherArgumentsAreIgnored) {
     EXPECT_EQ(help.files.count("Appointments.txt"), 0u);
 
     auto version = harness::run("slotplan", requests, {"--version"});
-    EXPECT_EQ(version.out, "slotplan " SUITE_VERSION "\n");
+    EXPECT_EQ(version.out, "slotplan (batch suite) " SUITE_VERSION ", MIT licence\n");
     EXPECT_EQ(version.files.count("Appointments.txt"), 0u);
 
     auto other = harness::run("slotplan", requests, {"-x", "--helps"});

@@ -1,0 +1,36 @@
+// What every program of the suite does at the process level: standard descriptors it
+// can trust, --help and --version, its messages, and the checked close of standard output.
+#pragma once
+
+#include <string_view>
+
+namespace suite {
+
+// Call first in main. Remembers the program's name for its messages, opens /dev/null on
+// any of descriptors 0, 1 and 2 that is closed (so no output file can take its place),
+// and ignores SIGPIPE, so that a reader that went away is a write error to report.
+// False when a closed descriptor could not be reopened: the run must not go on.
+bool start(const char* program);
+
+// The name messages begin with; start() sets it, a test of a library may too.
+void set_program(const char* program);
+const char* program();
+
+// "program: file: what" on standard error.
+void report(std::string_view file, std::string_view what);
+// The same with the system's words for an error number.
+void report_error(std::string_view file, int error);
+
+// The error number of the call that just failed; EIO when it left none (stdio may
+// fail without a system call, and a failure must never read as success).
+int last_error();
+
+// Answers --help, -h and --version given as the first argument, on standard output;
+// true when it did. `usage` is the whole help text.
+bool answer_info_option(int argc, char** argv, const char* usage);
+
+// Closes standard output; a full disk or a closed pipe shows here at the latest.
+// Returns the exit status it calls for: 0, or 1 after a message.
+int close_stdout();
+
+}  // namespace suite
