@@ -9,7 +9,7 @@ JOBS ?= 2
 all: build
 
 deps:
-	@tools/need cmake g++ make libgtest-dev groff-base
+	@tools/need cmake g++ make libgtest-dev groff-base strace
 
 build: deps
 	cmake --preset default >/dev/null
