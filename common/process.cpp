@@ -65,6 +65,16 @@ bool answer_info_option(int argc, char** argv, const char* usage) {
     return false;
 }
 
+bool refuse_extra_arguments(int argc, char** argv, int taken, const char* usage) {
+    if (argc <= taken + 1)
+        return false;
+    const std::string_view text = usage;
+    const std::string_view usage_line = text.substr(0, text.find('\n'));
+    std::fprintf(stderr, "%s: unknown argument '%s'\n%.*s\n", program_name, argv[taken + 1],
+                 static_cast<int>(usage_line.size()), usage_line.data());
+    return true;
+}
+
 int close_stdout() {
     if (std::fclose(stdout) != 0) {
         report_error("standard output", errno);

@@ -29,6 +29,14 @@ int last_error();
 // true when it did. `usage` is the whole help text.
 bool answer_info_option(int argc, char** argv, const char* usage);
 
+// The status of a run refused for its arguments.
+inline constexpr int kUsageStatus = 2;
+
+// For a program that takes no more arguments than the `taken` first ones: names the first
+// argument after them, with the usage line (the first line of `usage`), on standard
+// error; true when there was one and the run must end with kUsageStatus.
+bool refuse_extra_arguments(int argc, char** argv, int taken, const char* usage);
+
 // Closes standard output; a full disk or a closed pipe shows here at the latest.
 // Returns the exit status it calls for: 0, or 1 after a message.
 int close_stdout();

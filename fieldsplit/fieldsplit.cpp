@@ -22,12 +22,13 @@ const char kSplitFormat[] = "%[^','],%[^','],%[^','],%s";
 const char kPrintFormat[] = "%s\n %f\n %s\n %d\n";
 
 const char kUsage[] =
-    "usage: fieldsplit\n"
+    "usage: fieldsplit [-h | --help | --version]\n"
     "Splits the built-in text \"first,25.5,second,15\" into four fields and prints\n"
     "them on standard output, one per line: the first field, the second as a real\n"
     "number with six decimals, the third, and the fourth as an integer.\n"
     "It reads and writes no file.\n"
-    "Exit status: 0 on success, 1 if standard output cannot be written.\n";
+    "Exit status: 0 on success, 1 if standard output cannot be written, 2 for an\n"
+    "unknown argument.\n";
 
 }  // namespace
 
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
         return 1;
     if (suite::answer_info_option(argc, argv, kUsage))
         return suite::close_stdout();
+    if (suite::refuse_extra_arguments(argc, argv, 0, kUsage))
+        return suite::kUsageStatus;
 
     if (std::sscanf(tokenstring, kSplitFormat, o, s, t, f) != 4) {
         suite::report("built-in text", "does not split into four fields");

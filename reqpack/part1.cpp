@@ -97,8 +97,11 @@ bool get_main_arguments(int argc, char** argv, hour_range& hours, file_names& na
         // Only the second character counts; the first may be a dash, a slash, anything.
         const char letter = argument[0] != '\0' ? argument[1] : '\0';
         const option_target* option = find_option(letter);
-        if (option == nullptr)
+        if (option == nullptr) {
+            // The pair is skipped as always; only the user learns of it now.
+            std::fprintf(stderr, "%s: option '%s': unknown, ignored\n", suite::program(), argument);
             continue;
+        }
         if (index + 1 >= argc) {
             std::fprintf(stderr, "%s: option -%c needs a value\n", suite::program(), letter);
             ok = false;

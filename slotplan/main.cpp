@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "common/output_file.h"
 #include "common/process.h"
@@ -13,15 +14,17 @@ namespace {
 using namespace slotplan;
 
 const char kUsage[] =
-    "usage: slotplan\n"
+    "usage: slotplan [-h | --help | --version]\n"
     "Reads People.txt and AppointmentReqs.txt from the current directory, copies each\n"
     "person's names onto the request in the same record position when both keys agree,\n"
     "drops every request for a date and time an earlier request already asks for, sorts\n"
     "the rest by date and time and writes them to Appointments.txt. Each file is read up\n"
-    "to 51 records. It takes no options.\n"
+    "to 51 records. It takes no other arguments. A request dropped for a taken slot, and\n"
+    "a date or time no calendar has, are named on standard error.\n"
     "Exit status: 0 on success; 1 if AppointmentReqs.txt cannot be opened or read,\n"
     "People.txt exists but cannot be read, a record is malformed (the records before it\n"
-    "are still written), or Appointments.txt cannot be written.\n";
+    "are still written), or Appointments.txt cannot be written; 2 for an unknown\n"
+    "argument.\n";
 
 int schedule() {
     // Replacing the list must never empty one of the files it is made from.
@@ -47,8 +50,18 @@ int schedule() {
     if (stops_run(report))
         return status;
 
+    for (int k = 0; k < count; ++k)
+        if (const std::string odd = odd_slot(requests[k]); !odd.empty())
+            suite::report(kRequestsFile, "record " + std::to_string(k + 1) + " (" + keys_of(requests[k]) +
+                                             ") asks for " + slot_text(requests[k]) + ": " + odd + "; kept");
+
     write_names(requests, count, people, persons);
-    const int remaining = check_appointments(requests, count);
+    const int remaining = check_appointments(
+        requests, count, [](const appointment& dropped, int at, const appointment& holder, int holder_at) {
+            suite::report(kRequestsFile, "record " + std::to_string(at + 1) + " (" + keys_of(dropped) +
+                                             ") asks for " + slot_text(dropped) + ", held by record " +
+                                             std::to_string(holder_at + 1) + " (" + keys_of(holder) + "): dropped");
+        });
     sort_appointments(requests, remaining);
     if (!write_appointments(kAppointmentsFile, requests, remaining))
         return 1;
@@ -62,6 +75,8 @@ int main(int argc, char** argv) {
         return 1;
     if (suite::answer_info_option(argc, argv, kUsage))
         return suite::close_stdout();
+    if (suite::refuse_extra_arguments(argc, argv, 0, kUsage))
+        return suite::kUsageStatus;
     const int status = schedule();
     return suite::close_stdout() | status;
 }

@@ -6,12 +6,15 @@
 #include "common/process.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <tuple>
+#include <vector>
 
 namespace slotplan {
 namespace {
@@ -30,32 +33,59 @@ bool is_digit(int c) {
     return c >= '0' && c <= '9';
 }
 
-// Consumes white space; returns the first other character (or EOF), left unread.
-int skip_white(std::FILE* in) {
-    int c;
-    while (is_white(c = std::getc(in))) {
-    }
+}  // namespace
+
+int source::get() {
+    const int c = std::getc(in);
+    if (c == '\n')
+        ++line;
     if (c != EOF)
-        std::ungetc(c, in);
+        after_line_end = c == '\n';
+    if (c == EOF && std::ferror(in) && error == 0)
+        error = suite::last_error();
+    if (recording && c != EOF && recorded.size() < kQuoteSize)
+        recorded += static_cast<char>(c);
+    return c;
+}
+
+// Called only right after get() returned c.
+void source::unget(int c) {
+    if (c == EOF)
+        return;
+    if (c == '\n')
+        --line;
+    if (recording && !recorded.empty() && recorded.size() <= kQuoteSize && recorded.back() == static_cast<char>(c))
+        recorded.pop_back();
+    std::ungetc(c, in);
+}
+
+namespace {
+
+// Consumes white space; returns the first other character (or EOF), left unread.
+int skip_white(source& in) {
+    int c;
+    while (is_white(c = in.get())) {
+    }
+    in.unget(c);
     return c;
 }
 
 constexpr int kNoWidth = 0;
 
 // Reads an optionally signed decimal of at most `width` characters, sign included.
-scan_status scan_number(std::FILE* in, int width, int& target) {
+scan_status scan_number(source& in, int width, int& target) {
     if (skip_white(in) == EOF)
         return scan_status::incomplete;
     const long long limit = width == kNoWidth ? -1 : width;
     long long used = 0;
-    int c = std::getc(in);
+    int c = in.get();
     const bool negative = c == '-';
     if (c == '-' || c == '+')
-        c = ++used == limit ? EOF : std::getc(in);
+        c = ++used == limit ? EOF : in.get();
     long long value = 0;
     bool digits = false;
     bool too_big = false;
-    for (; is_digit(c); c = ++used == limit ? EOF : std::getc(in)) {
+    for (; is_digit(c); c = ++used == limit ? EOF : in.get()) {
         digits = true;
         value = value * 10 + (c - '0');
         if (value > 2147483648LL) {
@@ -63,8 +93,7 @@ scan_status scan_number(std::FILE* in, int width, int& target) {
             value = 2147483648LL;   // keeps counting from overflowing; the record is refused
         }
     }
-    if (c != EOF)
-        std::ungetc(c, in);
+    in.unget(c);
     // A lone sign is a bad number, not the end of the input.
     if (!digits)
         return scan_status::no_match;
@@ -76,38 +105,44 @@ scan_status scan_number(std::FILE* in, int width, int& target) {
 
 // Reads a run of non-white characters; a run that does not fit with its zero byte is read
 // whole but refused, and the field keeps only what fits.
-scan_status scan_text(std::FILE* in, std::span<char> target) {
+scan_status scan_text(source& in, std::span<char> target) {
     if (target.empty())
         std::abort();   // a text field always has room for its zero byte
     if (skip_white(in) == EOF)
         return scan_status::incomplete;
     std::size_t length = 0;
     int c;
-    while ((c = std::getc(in)) != EOF && !is_white(c)) {
+    while ((c = in.get()) != EOF && !is_white(c)) {
         if (length + 1 < target.size())
             target[length] = static_cast<char>(c);
         ++length;
     }
-    if (c != EOF)
-        std::ungetc(c, in);
+    in.unget(c);
     target[std::min(length, target.size() - 1)] = '\0';
     return length < target.size() ? scan_status::complete : scan_status::too_long;
 }
 
-scan_status scan_char(std::FILE* in, char& target) {
-    const int c = std::getc(in);
+scan_status scan_char(source& in, char& target) {
+    const int c = in.get();
     if (c == EOF)
         return scan_status::incomplete;
     target = static_cast<char>(c);
     return scan_status::complete;
 }
 
-// Runs one conversion starting at format[at]; moves `at` past it.
-scan_status convert(std::FILE* in, const char* format, std::size_t& at, const scan_target& target) {
+// Runs one conversion starting at format[at]; moves `at` past it. The field starts
+// after the white space a %d or %s skips.
+scan_status convert(source& in, const char* format, std::size_t& at, const scan_target& target,
+                    long& field_line) {
     int width = kNoWidth;
     for (++at; is_digit(format[at]); ++at)
         width = width * 10 + (format[at] - '0');
     const char kind = format[at++];
+    if (kind != 'c')
+        skip_white(in);
+    field_line = in.line;
+    in.recorded.clear();
+    in.recording = true;
     if (kind == 'd' && std::holds_alternative<int*>(target))
         return scan_number(in, width, *std::get<int*>(target));
     if (kind == 's' && width == kNoWidth && std::holds_alternative<std::span<char>>(target))
@@ -117,10 +152,21 @@ scan_status convert(std::FILE* in, const char* format, std::size_t& at, const sc
     std::abort();   // the formats are constants of this program; a mismatch is a bug
 }
 
+// After a failed conversion: the rest of its line, up to the quote's size.
+void record_rest_of_line(source& in) {
+    for (int c; in.recorded.size() < kQuoteSize && (c = in.get()) != EOF;) {
+        if (c == '\n') {
+            in.recorded.pop_back();   // reading stops here: the line end stays read
+            break;
+        }
+    }
+}
+
 }  // namespace
 
-scan_result scan_record(std::FILE* in, const char* format, std::span<const scan_target> targets) {
+scan_result scan_record(source& in, const char* format, std::span<const scan_target> targets) {
     int field = 0;
+    long field_line = in.line;
     scan_status status = scan_status::complete;
     for (std::size_t at = 0; format[at] != '\0' && status == scan_status::complete;) {
         if (is_white(format[at])) {
@@ -129,18 +175,31 @@ scan_result scan_record(std::FILE* in, const char* format, std::span<const scan_
         } else if (format[at] == '%') {
             if (static_cast<std::size_t>(field) >= targets.size())
                 std::abort();
-            status = convert(in, format, at, targets[field]);
+            status = convert(in, format, at, targets[field], field_line);
             if (status == scan_status::complete)
                 ++field;
         } else {
             std::abort();   // the file formats hold only white space and conversions
         }
     }
-    if (std::ferror(in))
-        return {scan_status::read_error, field};
+    if (status != scan_status::complete && status != scan_status::incomplete)
+        record_rest_of_line(in);
+    // A file that ends inside a record ends on its last line, not the one after it.
+    if (status == scan_status::incomplete && in.after_line_end)
+        field_line = in.line - 1;
+    in.recording = false;
+    if (in.error != 0)
+        return {scan_status::read_error, field, field_line, "", in.error};
     if (status == scan_status::incomplete && field == 0)
-        return {scan_status::end_of_input, 0};
-    return {status, field};
+        return {scan_status::end_of_input, 0, 0, {}, 0};
+    if (status == scan_status::complete)
+        return {status, field, 0, {}, 0};
+    return {status, field, field_line, in.recorded, 0};
+}
+
+scan_result scan_record(std::FILE* in, const char* format, std::span<const scan_target> targets) {
+    source from(in);
+    return scan_record(from, format, targets);
 }
 
 namespace {
@@ -160,7 +219,7 @@ int read_records(std::span<Record> table, int limit, read_report& report,
         const scan_result scan = scan_one(record);
         if (scan.status == scan_status::read_error) {
             report.problem = read_problem::read_error;
-            report.error = errno;
+            report.error = scan.error;
         } else if (scan.status == scan_status::end_of_input) {
         } else if (count == room) {
             report.problem = read_problem::beyond_limit;
@@ -184,8 +243,9 @@ constexpr const char* kRequestFields[] = {"key1", "key2", "year", "month",
 
 }  // namespace
 
-int get_people(std::FILE* in, std::span<person> table, int limit, read_report& report) {
-    return read_records(table, limit, report, kPeopleFields, [in](person& p) {
+int get_people(std::FILE* file, std::span<person> table, int limit, read_report& report) {
+    source in(file);
+    return read_records(table, limit, report, kPeopleFields, [&in](person& p) {
         char tag = 0;
         const scan_target targets[] = {&p.key1, &p.key2, std::span<char>(p.name),
                                        std::span<char>(p.surname), &tag};
@@ -195,8 +255,9 @@ int get_people(std::FILE* in, std::span<person> table, int limit, read_report& r
     });
 }
 
-int get_appointments(std::FILE* in, std::span<appointment> table, int limit, read_report& report) {
-    return read_records(table, limit, report, kRequestFields, [in](appointment& a) {
+int get_appointments(std::FILE* file, std::span<appointment> table, int limit, read_report& report) {
+    source in(file);
+    return read_records(table, limit, report, kRequestFields, [&in](appointment& a) {
         int month = 0;
         char separator = 0;
         const scan_target targets[] = {&a.key1, &a.key2, &a.year, &month,
@@ -246,12 +307,19 @@ int complain(const char* path, const read_report& report) {
     case read_problem::none:
         return 0;
     case read_problem::beyond_limit:
-        std::fprintf(stderr, "slotplan: %s: more than %d records; the rest of the file was not read\n",
-                     path, report.record);
+        suite::report(path, "more than " + std::to_string(report.record) +
+                                " records; the rest of the file was not read");
         return 0;
     case read_problem::malformed:
-        std::fprintf(stderr, "slotplan: %s: record %d: %s %s\n", path, report.record, report.field,
-                     why_malformed(report.scan.status));
+    {
+        std::string what = "line " + std::to_string(report.scan.line) + ", record " +
+                           std::to_string(report.record) + ": " + report.field + " " +
+                           why_malformed(report.scan.status);
+        // A file that ends inside the record shows nothing there to quote.
+        if (report.scan.status != scan_status::incomplete)
+            what += ": '" + report.scan.found + "'";
+        suite::report(path, what);
+    }
         return 1;
     case read_problem::not_open:
     case read_problem::read_error:
@@ -300,17 +368,63 @@ void write_names(std::span<appointment> requests, int request_count,
 // The first request of each slot, in input order, moves down to the front of the table;
 // a later request for a slot already kept is dropped, whoever asks.
 int check_appointments(std::span<appointment> requests, int count) {
+    return check_appointments(requests, count, nullptr);
+}
+
+int check_appointments(std::span<appointment> requests, int count, const drop_notice& on_drop) {
     count = within(requests.size(), count);
+    std::vector<int> kept_from;   // the input position of each kept request
     int kept = 0;
     for (int i = 0; i < count; ++i) {
         const auto taken = [&](const appointment& k) { return slot_of(k) == slot_of(requests[i]); };
-        if (std::any_of(requests.begin(), requests.begin() + kept, taken))
+        const auto holder = std::find_if(requests.begin(), requests.begin() + kept, taken);
+        if (holder != requests.begin() + kept) {
+            if (on_drop)
+                on_drop(requests[i], i, *holder, kept_from[static_cast<std::size_t>(holder - requests.begin())]);
             continue;
+        }
         if (kept != i)
             requests[kept] = requests[i];
+        kept_from.push_back(i);
         ++kept;
     }
     return kept;
+}
+
+std::string odd_slot(const appointment& a) {
+    using namespace std::chrono;
+    std::string odd;
+    const auto add = [&odd](const std::string& what) {
+        if (!odd.empty())
+            odd += ", ";
+        odd += what;
+    };
+    if (a.month == month_of_year::unset) {
+        add("the month is not 1 to 12");
+    } else {
+        const year_month_day date{year{a.year}, month{static_cast<unsigned>(a.month)},
+                                  day{static_cast<unsigned>(a.day)}};
+        if (a.year < static_cast<int>(year::min()) || a.year > static_cast<int>(year::max()))
+            add("the year is beyond the calendar");
+        else if (a.day < 1 || !date.ok())
+            add("the month has no day " + std::to_string(a.day));
+    }
+    if (a.hour < 0 || a.hour > 23 || a.minute < 0 || a.minute > 59)
+        add("the time is not between 0:00 and 23:59");
+    return odd;
+}
+
+std::string slot_text(const appointment& a) {
+    char month[16] = "??";
+    if (a.month != month_of_year::unset)
+        std::snprintf(month, sizeof month, "%02u", static_cast<unsigned>(a.month));
+    char text[80];
+    std::snprintf(text, sizeof text, "%d-%s-%02d %02d:%02d", a.year, month, a.day, a.hour, a.minute);
+    return text;
+}
+
+std::string keys_of(const appointment& a) {
+    return std::to_string(a.key1) + " " + std::to_string(a.key2);
 }
 
 // Exchange sort: position i receives the earliest of the requests from i on.

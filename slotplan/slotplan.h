@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
+#include <string>
 #include <variant>
 
 namespace slotplan {
@@ -81,11 +83,33 @@ enum class scan_status {
     read_error,     // the stream reported an error
 };
 
+inline constexpr std::size_t kQuoteSize = 20;   // what a message quotes of a bad field
+
 struct scan_result {
     scan_status status;
     int field;                  // the conversion that failed, counting from 0
+    long line = 0;              // the line on which that conversion's field starts
+    std::string found;          // up to kQuoteSize characters from there, within the line
+    int error = 0;              // read_error: the system's error number
 };
 
+// Where a reader stands in its file: the line it is on, the first read error, and the
+// characters of the field being scanned, kept for a message about it.
+struct source {
+    explicit source(std::FILE* file) : in(file) {}
+
+    std::FILE* in;
+    long line = 1;
+    bool after_line_end = false;    // the last character read ended a line
+    int error = 0;
+    std::string recorded;
+    bool recording = false;
+
+    int get();
+    void unget(int c);
+};
+
+scan_result scan_record(source& in, const char* format, std::span<const scan_target> targets);
 scan_result scan_record(std::FILE* in, const char* format, std::span<const scan_target> targets);
 
 // What a reader met besides good records. The count it returns stays the count.
@@ -103,7 +127,7 @@ struct read_report {
                                     // beyond_limit: the number of records read
     scan_result scan{};             // malformed: how its scan failed
     const char* field = "";         // malformed: the field it failed at
-    int error = 0;                  // not_open, read_error: the system's errno
+    int error = 0;                  // not_open, read_error: the system's error number
 };
 
 // The readers store at most limit + 1 records (and never more than the table holds),
@@ -123,6 +147,18 @@ bool stops_run(const read_report& report);
 void write_names(std::span<appointment> requests, int request_count,
                  std::span<const person> people, int person_count);
 int check_appointments(std::span<appointment> requests, int count);
+// The same, calling on_drop for each request dropped with the earlier request that holds
+// its slot, and the positions of both in input order (from 0).
+using drop_notice = std::function<void(const appointment& dropped, int dropped_at,
+                                       const appointment& holder, int holder_at)>;
+int check_appointments(std::span<appointment> requests, int count, const drop_notice& on_drop);
+
+// What no calendar or clock has in a request ("" when its date and time exist): a month
+// outside 1 to 12, a day its month lacks, an hour outside 0 to 23, a minute outside 0 to 59.
+std::string odd_slot(const appointment& a);
+// "2025-03-14 10:30" ("??" for a month outside 1 to 12), and "10234 501877".
+std::string slot_text(const appointment& a);
+std::string keys_of(const appointment& a);
 void sort_appointments(std::span<appointment> requests, int count);
 void swap(std::span<appointment> requests, int a, int b);
 

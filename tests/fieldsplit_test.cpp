@@ -13,10 +13,11 @@ TEST(FieldsplitOutput, PrintsFourFieldsRealWithSixDecimals) {
     EXPECT_TRUE(r.files.empty());
 }
 
-TEST(FieldsplitOutput, OtherArgumentsChangeNothing) {
+TEST(FieldsplitOutput, AnyOtherArgumentIsRefusedWithStatusTwo) {
     auto r = harness::run("fieldsplit", {}, {"-x", "extra"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "first\n 25.500000\n second\n 15\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "fieldsplit: unknown argument '-x'\nusage: fieldsplit [-h | --help | --version]\n");
 }
 
 TEST(FieldsplitOutput, FullStandardOutputIsAFailure) {
@@ -29,10 +30,12 @@ TEST(FieldsplitOutput, FullStandardOutputIsAFailure) {
 }
 
 TEST(FieldsplitInfo, HelpAndVersionAnswerOnStandardOutput) {
-    auto help = harness::run("fieldsplit", {}, {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: fieldsplit\n", 0), 0u) << help.out;
-    EXPECT_EQ(help.err, "");
+    for (const char* option : {"--help", "-h"}) {
+        auto help = harness::run("fieldsplit", {}, {option});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("usage: fieldsplit [-h | --help | --version]\n", 0), 0u) << help.out;
+        EXPECT_EQ(help.err, "");
+    }
 
     auto version = harness::run("fieldsplit", {}, {"--version"});
     EXPECT_EQ(version.status, 0);

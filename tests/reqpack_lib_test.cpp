@@ -73,6 +73,11 @@ OptionCase defaults(std::vector<std::string> args) {
             "Appointments.csv", "Parameters.txt", 9, 17, ""};
 }
 
+// The warning for an argument whose second character names no option.
+std::string unknown(const std::string& argument) {
+    return "reqpack: option '" + argument + "': unknown, ignored\n";
+}
+
 template <typename Change>
 OptionCase with(std::vector<std::string> args, Change change) {
     OptionCase c = defaults(std::move(args));
@@ -84,7 +89,7 @@ std::vector<OptionCase> option_cases() {
     std::vector<OptionCase> cases = {
         defaults({}),
         with({"-r", "a.bin", "-r", "b.bin"}, [](OptionCase& c) { c.records = "b.bin"; }),
-        with({"-q", "x", "-r", "a.bin"}, [](OptionCase& c) { c.records = "a.bin"; }),
+        with({"-q", "x", "-r", "a.bin"}, [](OptionCase& c) { c.records = "a.bin"; c.err = unknown("-q"); }),
         with({"-s", "8", "-e", "18"}, [](OptionCase& c) { c.start_hour = 8; c.end_hour = 18; }),
         with({"-s", "abc"}, [](OptionCase& c) { c.start_hour = 0; }),
         with({"-e", "16h"}, [](OptionCase& c) { c.end_hour = 16; }),
@@ -95,12 +100,16 @@ std::vector<OptionCase> option_cases() {
         with({"-ra.bin", "b.bin"}, [](OptionCase& c) { c.records = "b.bin"; }),
         with({"-records", "a.bin"}, [](OptionCase& c) { c.records = "a.bin"; }),
         with({"/r", "a.bin"}, [](OptionCase& c) { c.records = "a.bin"; }),
-        defaults({"-", "-r", "x.bin"}),    // the lone dash skips -r; x.bin has no letter
-        defaults({"", "-r"}),              // the empty argument skips -r, which is no option then
-        defaults({"-R", "a.bin"}),         // upper case does nothing
-        defaults({"-q"}),                  // another letter may stand last
+        // The lone dash skips -r; x.bin has no letter.
+        with({"-", "-r", "x.bin"}, [](OptionCase& c) { c.err = unknown("-") + unknown("x.bin"); }),
+        // The empty argument skips -r, which is no option then.
+        with({"", "-r"}, [](OptionCase& c) { c.err = unknown(""); }),
+        with({"-R", "a.bin"}, [](OptionCase& c) { c.err = unknown("-R"); }),   // upper case does nothing
+        with({"-q"}, [](OptionCase& c) { c.err = unknown("-q"); }),            // another letter may stand last
+        // The second character is a dash: no option, however the rest reads.
+        with({"--records=x.bin"}, [](OptionCase& c) { c.err = unknown("--records=x.bin"); }),
         with({"-r", "a.bin", "--help", "-x", "-x", "y.xml"},
-             [](OptionCase& c) { c.records = "a.bin"; c.readable = "y.xml"; }),
+             [](OptionCase& c) { c.records = "a.bin"; c.readable = "y.xml"; c.err = unknown("--help"); }),
         with({"-c", "C", "-d", "D", "-e", "5", "-p", "P", "-r", "R", "-s", "3", "-t", "T", "-x", "X"},
              [](OptionCase& c) {
                  c.accepted = "C"; c.remove = "D"; c.end_hour = 5; c.patients = "P";

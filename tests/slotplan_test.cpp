@@ -31,7 +31,12 @@ struct CleanRun {
     const char* people;   // nullptr: no People.txt
     const char* requests;
     std::string list;     // Appointments.txt
+    std::string notices = "";   // standard error: requests dropped, dates no calendar has
 };
+
+std::string notice(const std::string& what) {
+    return "slotplan: AppointmentReqs.txt: record " + what + "\n";
+}
 
 const CleanRun kCleanRuns[] = {
     {"eleven digits in a row split after the fifth", "12345678901 Ann Lee A\n", "12345678901 2024 3 1 9:00\n",
@@ -53,7 +58,9 @@ const CleanRun kCleanRuns[] = {
      " 2024  1  1  9:00      1     2 Ann        Lee        \xe9\n"
      " 2024  1  1  9: 1      3     4 Bob        Ray        7\n"},
     {"the smallest and largest years", nullptr, "1 2 -2147483648 1 1 9:00\n1 2 2147483647 1 1 9:00\n",
-     unpaired(" -2147483648  1  1  9:00 ", "     1     2") + unpaired(" 2147483647  1  1  9:00 ", "     1     2")},
+     unpaired(" -2147483648  1  1  9:00 ", "     1     2") + unpaired(" 2147483647  1  1  9:00 ", "     1     2"),
+     notice("1 (1 2) asks for -2147483648-01-01 09:00: the year is beyond the calendar; kept") +
+         notice("2 (1 2) asks for 2147483647-01-01 09:00: the year is beyond the calendar; kept")},
     {"no people file: requests go out without names", nullptr, "1 2 2024 1 1 9:00\n",
      unpaired(" 2024  1  1  9:00 ", "     1     2")},
     {"no requests: an empty list", "1 2 Ann Lee A\n", " \n\n", ""},
@@ -66,9 +73,12 @@ const CleanRun kCleanRuns[] = {
     {"a later request for a taken slot is dropped (A, B, A', C)", nullptr,
      "1 1 2024 6 1 12:00\n2 2 2024 6 1 8:00\n3 3 2024 6 1 12:00\n4 4 2024 5 1 8:00\n",
      unpaired(" 2024  5  1  8:00 ", "     4     4") + unpaired(" 2024  6  1  8:00 ", "     2     2") +
-         unpaired(" 2024  6  1 12:00 ", "     1     1")},
+         unpaired(" 2024  6  1 12:00 ", "     1     1"),
+     notice("3 (3 3) asks for 2024-06-01 12:00, held by record 1 (1 1): dropped")},
     {"the first of three wins, whatever its person", "9 9 Nobody Here N\n2 2 Bob Ray B\n3 3 Cy Doe C\n",
-     "1 1 2024 1 1 9:00\n2 2 2024 1 1 9:00\n3 3 2024 1 1 9:00\n", unpaired(" 2024  1  1  9:00 ", "     1     1")},
+     "1 1 2024 1 1 9:00\n2 2 2024 1 1 9:00\n3 3 2024 1 1 9:00\n", unpaired(" 2024  1  1  9:00 ", "     1     1"),
+     notice("2 (2 2) asks for 2024-01-01 09:00, held by record 1 (1 1): dropped") +
+         notice("3 (3 3) asks for 2024-01-01 09:00, held by record 1 (1 1): dropped")},
     {"one person, two slots: both stay", "1 1 Ann Lee A\n1 1 Ann Lee A\n", "1 1 2024 1 1 9:01\n1 1 2024 1 1 9:00\n",
      " 2024  1  1  9:00      1     1 Ann        Lee        A\n"
      " 2024  1  1  9: 1      1     1 Ann        Lee        A\n"},
@@ -81,11 +91,26 @@ const CleanRun kCleanRuns[] = {
     {"a month outside 1 to 12 is written as 0 and sorts before January", nullptr,
      "1 1 2024 1 1 9:00\n2 2 2024 13 1 9:00\n3 3 2023 -1 5 9:00\n4 4 2024 0 1 9:00\n",
      unpaired(" 2023  0  5  9:00 ", "     3     3") + unpaired(" 2024  0  1  9:00 ", "     2     2") +
-         unpaired(" 2024  1  1  9:00 ", "     1     1")},
+         unpaired(" 2024  1  1  9:00 ", "     1     1"),
+     notice("2 (2 2) asks for 2024-?\?-01 09:00: the month is not 1 to 12; kept") +
+         notice("3 (3 3) asks for 2023-?\?-05 09:00: the month is not 1 to 12; kept") +
+         notice("4 (4 4) asks for 2024-?\?-01 09:00: the month is not 1 to 12; kept") +
+         notice("4 (4 4) asks for 2024-?\?-01 09:00, held by record 2 (2 2): dropped")},
     {"minute 0 is two zeros, others pad to two places", nullptr,
      "1 1 2024 1 1 9:0\n1 1 2024 1 1 9:5\n1 1 2024 1 1 9:30\n1 1 2024 1 1 9:-5\n",
      unpaired(" 2024  1  1  9:-5 ", "     1     1") + unpaired(" 2024  1  1  9:00 ", "     1     1") +
-         unpaired(" 2024  1  1  9: 5 ", "     1     1") + unpaired(" 2024  1  1  9:30 ", "     1     1")},
+         unpaired(" 2024  1  1  9: 5 ", "     1     1") + unpaired(" 2024  1  1  9:30 ", "     1     1"),
+     notice("4 (1 1) asks for 2024-01-01 09:-5: the time is not between 0:00 and 23:59; kept")},
+    {"a day its month lacks and a time no clock shows are named, and kept", nullptr,
+     "1 1 2023 2 29 9:00\n2 2 2024 2 29 24:00\n3 3 2024 4 31 9:60\n4 4 2024 4 0 -1:00\n",
+     unpaired(" 2023  2 29  9:00 ", "     1     1") + unpaired(" 2024  2 29 24:00 ", "     2     2") +
+         unpaired(" 2024  4  0 -1:00 ", "     4     4") + unpaired(" 2024  4 31  9:60 ", "     3     3"),
+     notice("1 (1 1) asks for 2023-02-29 09:00: the month has no day 29; kept") +
+         notice("2 (2 2) asks for 2024-02-29 24:00: the time is not between 0:00 and 23:59; kept") +
+         notice("3 (3 3) asks for 2024-04-31 09:60: the month has no day 31, the time is not between 0:00 and "
+                "23:59; kept") +
+         notice("4 (4 4) asks for 2024-04-00 -1:00: the month has no day 0, the time is not between 0:00 and "
+                "23:59; kept")},
 };
 
 TEST(SlotplanRuns, WriteExactlyTheExpectedList) {
@@ -93,7 +118,7 @@ TEST(SlotplanRuns, WriteExactlyTheExpectedList) {
         auto r = schedule(c.people, c.requests);
         EXPECT_EQ(r.status, 0) << c.what;
         EXPECT_EQ(r.out, "") << c.what;
-        EXPECT_EQ(r.err, "") << c.what;
+        EXPECT_EQ(r.err, c.notices) << c.what;
         EXPECT_EQ(r.files["Appointments.txt"], c.list) << c.what;
     }
 }
@@ -124,15 +149,19 @@ TEST(SlotplanReading, MalformedRecordStopsItsFileAndTheRecordsBeforeItAreWritten
     struct Case { std::string people; const char* rest; const char* message; };
     const std::string name30(30, 'n');
     const Case cases[] = {
-        {"", "3 4 2024 x 1 9:00\n5 6 2024 1 1 7:00\n", "AppointmentReqs.txt: record 3: month is not a number"},
-        {"", "3 4 2147483648 1 1 9:00\n", "AppointmentReqs.txt: record 3: year is out of the signed 32-bit range"},
-        {"", "3 4 2024 1 1 :00\n", "AppointmentReqs.txt: record 3: hour is not a number"},
-        {"", "3 4 2024 1 1 9:", "AppointmentReqs.txt: record 3: minute is missing: the file ends inside the record"},
-        {"", "-", "AppointmentReqs.txt: record 3: key1 is not a number"},
-        {"9 9 Ann Lee A\n1 2 Bob ", "", "People.txt: record 2: surname is missing: the file ends inside the record"},
-        {"9 9 Ann Lee A\n1 2 Bob Ray\n\n", "", "People.txt: record 2: tag is missing: the file ends inside the record"},
+        {"", "3 4 2024 x 1 9:00\n5 6 2024 1 1 7:00\n",
+         "AppointmentReqs.txt: line 3, record 3: month is not a number: 'x 1 9:00'"},
+        {"", "3 4 2147483648 1 1 9:00\n",
+         "AppointmentReqs.txt: line 3, record 3: year is out of the signed 32-bit range: '2147483648 1 1 9:00'"},
+        {"", "3 4 2024 1 1 :00\n", "AppointmentReqs.txt: line 3, record 3: hour is not a number: ':00'"},
+        {"", "3 4 2024 1 1 9:", "AppointmentReqs.txt: line 3, record 3: minute is missing: the file ends inside the record"},
+        {"", "\n\n-", "AppointmentReqs.txt: line 5, record 3: key1 is not a number: '-'"},
+        {"9 9 Ann Lee A\n1 2 Bob ", "", "People.txt: line 2, record 2: surname is missing: the file ends inside the record"},
+        {"9 9 Ann Lee A\n1 2 Bob Ray\n\n", "", "People.txt: line 3, record 2: tag is missing: the file ends inside the record"},
         {"9 9 Ann Lee A\n1 2 " + name30 + " Ray B\n", "",
-         "People.txt: record 2: name is longer than 29 characters"},
+         "People.txt: line 2, record 2: name is longer than 29 characters: 'nnnnnnnnnnnnnnnnnnnn'"},
+        // A name with a blank shifts the fields: the fault shows on the line it is on.
+        {"9 9 Mary Ann Smith A\n", "", "People.txt: line 1, record 2: key1 is not a number: 'mith A'"},
     };
     for (const Case& c : cases) {
         auto r = schedule(c.people.c_str(), std::string("1 2 2024 1 2 9:00\n9 9 2023 1 1 8:00\n") + c.rest);
@@ -208,20 +237,28 @@ TEST(SlotplanFailures, FullStandardOutputIsReportedToo) {
     EXPECT_TRUE(r.files.empty());
 }
 
-TEST(SlotplanInfo, HelpAndVersionTouchNoFileAndOtherArgumentsAreIgnored) {
+TEST(SlotplanInfo, HelpAndVersionTouchNoFileAndOtherArgumentsAreRefused) {
     const std::map<std::string, std::string> requests{{"AppointmentReqs.txt", "1 2 2024 1 1 9:00\n"}};
-    auto help = harness::run("slotplan", requests, {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: slotplan\n", 0), 0u) << help.out;
-    EXPECT_EQ(help.files.count("Appointments.txt"), 0u);
+    for (const char* option : {"--help", "-h"}) {
+        auto help = harness::run("slotplan", requests, {option});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("usage: slotplan [-h | --help | --version]\n", 0), 0u) << help.out;
+        EXPECT_EQ(help.files.count("Appointments.txt"), 0u);
+    }
 
     auto version = harness::run("slotplan", requests, {"--version"});
     EXPECT_EQ(version.out, "slotplan (batch suite) " SUITE_VERSION ", MIT licence\n");
     EXPECT_EQ(version.files.count("Appointments.txt"), 0u);
 
-    auto other = harness::run("slotplan", requests, {"-x", "--helps"});
-    EXPECT_EQ(other.status, 0);
-    EXPECT_EQ(other.files["Appointments.txt"], unpaired(" 2024  1  1  9:00 ", "     1     2"));
+    // Any other argument ends the run before a file is opened.
+    for (const char* argument : {"-n", "--helps", "input.csv"}) {
+        auto other = harness::run("slotplan", requests, {argument, "-h"});
+        EXPECT_EQ(other.status, 2);
+        EXPECT_EQ(other.out, "");
+        EXPECT_EQ(other.err, std::string("slotplan: unknown argument '") + argument +
+                                 "'\nusage: slotplan [-h | --help | --version]\n");
+        EXPECT_EQ(other.files, requests);
+    }
 }
 
 }  // namespace
