@@ -18,11 +18,13 @@ const char kOpenRecordsMessage[] = "Check records file name";
 const char kUsage[] =
     "usage: reqpack [-r records] [-s hour] [-e hour] [-p name] [-d name] [-x name]\n"
     "               [-c name] [-t name]\n"
+    "       reqpack -h | --help | --version\n"
     "Reads appointment requests, three integers each (appointment id, patient id,\n"
     "hour), from input.txt in the current folder, prints each as \"binary A P H \" on\n"
     "standard output and writes it as a 12-byte little-endian record to the records\n"
     "file (default Records.bin, replaced). Each option is two arguments: only the\n"
-    "second character of the first one counts, and any other letter skips the pair.\n"
+    "second character of the first one counts, and any other letter skips the pair\n"
+    "(with a warning on standard error).\n"
     "Exit status: 0 when every request was converted, 1 on any failure.\n";
 
 // Says why the conversion stopped early; returns the exit status it calls for.
