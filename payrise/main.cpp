@@ -31,7 +31,7 @@ const char kDescription[] =
     "--print prints each record of FILE (default binary_f.bin, - for standard input)\n"
     "as a line: the kind letter, the salary and, for kind E, the grade. Exit status:\n"
     "1 if FILE cannot be read or holds anything but whole I and E records; 2 for an\n"
-    "unknown argument.\n";
+    "argument after FILE.\n";
 
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }

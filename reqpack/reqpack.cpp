@@ -39,7 +39,8 @@ const char kDescription[] =
     "--export reads the records file (-r) and writes the readable file (-x, default\n"
     "Records.xml) and the parameters file (-t, default Parameters.txt), with the\n"
     "hours of -s and -e; the options are those above.\n"
-    "Exit status: 0 on success, 1 on any failure, 2 for an unknown argument.\n";
+    "Exit status: 0 on success, 1 on any failure, 2 for an argument after\n"
+    "--print FILE.\n";
 
 // Says why the conversion stopped early; returns the exit status it calls for.
 int report_input(const convert_result& result) {
