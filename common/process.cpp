@@ -50,12 +50,13 @@ int last_error() {
     return errno != 0 ? errno : EIO;
 }
 
-bool answer_info_option(int argc, char** argv, const char* usage) {
+bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description) {
     if (argc < 2)
         return false;
     const std::string_view option = argv[1];
     if (option == "--help" || option == "-h") {
-        std::fputs(usage, stdout);
+        std::fputs(synopsis, stdout);
+        std::fputs(description, stdout);
         return true;
     }
     if (option == "--version") {
@@ -65,13 +66,10 @@ bool answer_info_option(int argc, char** argv, const char* usage) {
     return false;
 }
 
-bool refuse_extra_arguments(int argc, char** argv, int taken, const char* usage) {
+bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis) {
     if (argc <= taken + 1)
         return false;
-    const std::string_view text = usage;
-    const std::string_view usage_line = text.substr(0, text.find('\n'));
-    std::fprintf(stderr, "%s: unknown argument '%s'\n%.*s\n", program_name, argv[taken + 1],
-                 static_cast<int>(usage_line.size()), usage_line.data());
+    std::fprintf(stderr, "%s: unknown argument '%s'\n%s", program_name, argv[taken + 1], synopsis);
     return true;
 }
 

@@ -26,16 +26,16 @@ void report_error(std::string_view file, int error);
 int last_error();
 
 // Answers --help, -h and --version given as the first argument, on standard output;
-// true when it did. `usage` is the whole help text.
-bool answer_info_option(int argc, char** argv, const char* usage);
+// true when it did. The help is the synopsis (its "usage:" lines), then the description.
+bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description);
 
 // The status of a run refused for its arguments.
 inline constexpr int kUsageStatus = 2;
 
-// For a program that takes no more arguments than the `taken` first ones: names the first
-// argument after them, with the usage line (the first line of `usage`), on standard
-// error; true when there was one and the run must end with kUsageStatus.
-bool refuse_extra_arguments(int argc, char** argv, int taken, const char* usage);
+// For a run that takes no more arguments than the `taken` first ones: names the first
+// argument after them, with the synopsis, on standard error; true when there was one
+// and the run must end with kUsageStatus.
+bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis);
 
 // Closes standard output; a full disk or a closed pipe shows here at the latest.
 // Returns the exit status it calls for: 0, or 1 after a message.

@@ -21,8 +21,9 @@ int i;
 const char kSplitFormat[] = "%[^','],%[^','],%[^','],%s";
 const char kPrintFormat[] = "%s\n %f\n %s\n %d\n";
 
-const char kUsage[] =
-    "usage: fieldsplit [-h | --help | --version]\n"
+const char kSynopsis[] = "usage: fieldsplit [-h | --help | --version]\n";
+
+const char kDescription[] =
     "Splits the built-in text \"first,25.5,second,15\" into four fields and prints\n"
     "them on standard output, one per line: the first field, the second as a real\n"
     "number with six decimals, the third, and the fourth as an integer.\n"
@@ -35,9 +36,9 @@ const char kUsage[] =
 int main(int argc, char** argv) {
     if (!suite::start("fieldsplit"))
         return 1;
-    if (suite::answer_info_option(argc, argv, kUsage))
+    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
         return suite::close_stdout();
-    if (suite::refuse_extra_arguments(argc, argv, 0, kUsage))
+    if (suite::refuse_extra_arguments(argc, argv, 0, kSynopsis))
         return suite::kUsageStatus;
 
     if (std::sscanf(tokenstring, kSplitFormat, o, s, t, f) != 4) {

@@ -1,17 +1,26 @@
-// payrise: converts "input1.txt" into "binary_f.bin"; opens the files, runs
-// read_write and maps what happened to messages and the exit status.
+// payrise: converts "input1.txt" into "binary_f.bin", or prints such a file back;
+// opens the files, runs read_write or the printer and maps what happened to messages
+// and the exit status.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "common/output_file.h"
 #include "common/process.h"
 #include "payrise.h"
+#include "print.h"
 
 namespace {
 
-const char kUsage[] =
+const char kSynopsis[] =
     "usage: payrise\n"
+    "       payrise --print [FILE]\n"
+    "       payrise -h | --help | --version\n";
+
+const char kDescription[] =
     "Reads staff lines from \"input1.txt\" in the current directory, raises each\n"
     "salary by the rule of its kind (I: 5.15 per cent; E: 17.5, 12 or 9 per cent\n"
     "for grades a, b and c) and writes one 56-byte record for each I and E line\n"
@@ -19,7 +28,11 @@ const char kUsage[] =
     "Other lines are skipped; a line with too few fields is named on standard\n"
     "error and skipped.\n"
     "Exit status: 0 on success; 1 if input1.txt cannot be opened or read, or\n"
-    "binary_f.bin cannot be written (it then keeps its previous content).\n";
+    "binary_f.bin cannot be written (it then keeps its previous content).\n"
+    "--print prints each record of FILE (default binary_f.bin, - for standard input)\n"
+    "as a line: the kind letter, the salary and, for kind E, the grade. Exit status:\n"
+    "1 if FILE cannot be read or holds anything but whole I and E records.\n"
+    "Any other argument is refused with status 2.\n";
 
 struct file_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -52,13 +65,62 @@ int convert(std::FILE* input) {
     return 0;
 }
 
+std::string trailing_message(std::size_t bytes) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " after the last whole record";
+}
+
+std::string bad_kind_message(std::uint64_t record, unsigned char kind) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02x", kind);
+    return "record " + std::to_string(record) + ": kind byte " + hex + " is not I or E";
+}
+
+// --print [FILE]: the records as text lines on standard output.
+int print(const char* path) {
+    const bool from_stdin = std::strcmp(path, "-") == 0;
+    const char* name = from_stdin ? "standard input" : path;
+    file_owner file;
+    if (!from_stdin) {
+        file.reset(std::fopen(path, "rb"));
+        if (!file) {
+            suite::report_error(name, suite::last_error());
+            return 1;
+        }
+    }
+    const auto result = payrise::print_records(from_stdin ? stdin : file.get(), stdout);
+    if (result.write_error != 0) {
+        suite::report_error("standard output", result.write_error);
+        return 1;
+    }
+    if (result.read_error != 0) {
+        suite::report_error(name, result.read_error);
+        return 1;
+    }
+    if (result.bad_kind) {
+        suite::report(name, bad_kind_message(result.records + 1, result.kind_byte));
+        return 1;
+    }
+    if (result.trailing != 0) {
+        suite::report(name, trailing_message(result.trailing));
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (!suite::start("payrise"))
         return 1;
-    if (suite::answer_info_option(argc, argv, kUsage))
+    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
         return suite::close_stdout();
+    const bool printing = argc > 1 && std::string_view(argv[1]) == "--print";
+    if (suite::refuse_extra_arguments(argc, argv, printing ? 2 : 0, kSynopsis))
+        return suite::kUsageStatus;
+    if (printing) {
+        const int status = print(argc > 2 ? argv[2] : payrise::kOutputName);
+        return suite::close_stdout() != 0 ? 1 : status;
+    }
 
     file_owner input(std::fopen(payrise::kInputName, "r"));
     if (!input) {

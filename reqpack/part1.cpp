@@ -185,6 +185,14 @@ std::vector<request_record> getRequests(const file_names& names) {
     return records;
 }
 
+int read_records_file(const char* path, std::vector<request_record>& records) {
+    records.clear();
+    file_ptr file(std::fopen(path, "rb"));
+    if (!file)
+        return suite::last_error();
+    return read_requests(file.get(), remaining_size(file.get()), records);
+}
+
 namespace {
 
 // Writes an export through `write_body`; on an open failure the legacy line on standard
@@ -204,29 +212,35 @@ void write_export(const char* path, const char* not_open_message, WriteBody writ
 
 }  // namespace
 
+void write_appointments(std::FILE* out, const request_record* records, std::int32_t count) {
+    std::fprintf(out, kSizeLine, count);
+    std::fputs(kRecordsOpen, out);
+    for (std::int32_t k = 0; k < count; ++k) {
+        std::fputs(kAppointmentOpen, out);
+        std::fprintf(out, kAppIdLine, records[k].app_id);
+        std::fprintf(out, kPatientIdLine, records[k].patient_id);
+        std::fprintf(out, kHourLine, records[k].hour);
+        std::fputs(kAppointmentClose, out);
+    }
+    std::fputs(kRecordsClose, out);
+}
+
+void print_parameters(std::FILE* out, const file_names& names, const hour_range& hours) {
+    const char* const lines[] = {names.records_file, names.patients_file, names.delete_file,
+                                 names.readable_records_file, names.accepted_appo_file,
+                                 names.parameters_file};
+    for (const char* name : lines)
+        std::fprintf(out, kNameLine, name);
+    std::fprintf(out, kHourValueLine, hours.start_hour);
+    std::fprintf(out, kHourValueLine, hours.end_hour);
+}
+
 void write_appointments(const request_record* records, std::int32_t count, const file_names& names) {
-    write_export(names.readable_records_file, kOpenReadableMessage, [&](std::FILE* out) {
-        std::fprintf(out, kSizeLine, count);
-        std::fputs(kRecordsOpen, out);
-        for (std::int32_t k = 0; k < count; ++k) {
-            std::fputs(kAppointmentOpen, out);
-            std::fprintf(out, kAppIdLine, records[k].app_id);
-            std::fprintf(out, kPatientIdLine, records[k].patient_id);
-            std::fprintf(out, kHourLine, records[k].hour);
-            std::fputs(kAppointmentClose, out);
-        }
-        std::fputs(kRecordsClose, out);
-    });
+    write_export(names.readable_records_file, kOpenReadableMessage,
+                 [&](std::FILE* out) { write_appointments(out, records, count); });
 }
 
 void print_parameters(const file_names& names, const hour_range& hours) {
-    write_export(names.parameters_file, kOpenParametersMessage, [&](std::FILE* out) {
-        const char* const lines[] = {names.records_file, names.patients_file, names.delete_file,
-                                     names.readable_records_file, names.accepted_appo_file,
-                                     names.parameters_file};
-        for (const char* name : lines)
-            std::fprintf(out, kNameLine, name);
-        std::fprintf(out, kHourValueLine, hours.start_hour);
-        std::fprintf(out, kHourValueLine, hours.end_hour);
-    });
+    write_export(names.parameters_file, kOpenParametersMessage,
+                 [&](std::FILE* out) { print_parameters(out, names, hours); });
 }

@@ -80,6 +80,10 @@ int read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_reco
 // (a message on standard error).
 std::vector<request_record> getRequests(const file_names& names);
 
+// The same table for callers that report failures themselves: 0, or the error number
+// of the open or the read that failed, with `records` empty. No message.
+int read_records_file(const char* path, std::vector<request_record>& records);
+
 // The readable records file: a size line, then five tagged lines per record.
 inline constexpr char kSizeLine[] = "<Size>%d</Size>\n";
 inline constexpr char kRecordsOpen[] = "<Records>\n \t";
@@ -100,3 +104,7 @@ void write_appointments(const request_record* records, std::int32_t count, const
 
 // Writes the six file names and the hour range to the parameters file.
 void print_parameters(const file_names& names, const hour_range& hours);
+
+// The bytes of both exports, written to a stream the caller opened and checks.
+void write_appointments(std::FILE* out, const request_record* records, std::int32_t count);
+void print_parameters(std::FILE* out, const file_names& names, const hour_range& hours);

@@ -1,13 +1,18 @@
 // reqpack: converts the requests of "input.txt" into 12-byte records, echoing each
-// request on standard output.
+// request on standard output; prints a records file back, or exports it as text.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/output_file.h"
 #include "common/process.h"
 #include "convert.h"
 #include "part1.h"
+#include "print.h"
 
 namespace {
 
@@ -15,17 +20,29 @@ const char kInputFile[] = "input.txt";
 const char kOpenInputMessage[] = "Check input text file name";
 const char kOpenRecordsMessage[] = "Check records file name";
 
-const char kUsage[] =
+const char kStandardInput[] = "standard input";
+
+const char kSynopsis[] =
     "usage: reqpack [-r records] [-s hour] [-e hour] [-p name] [-d name] [-x name]\n"
     "               [-c name] [-t name]\n"
-    "       reqpack -h | --help | --version\n"
+    "       reqpack --print [FILE]\n"
+    "       reqpack --export [options]\n"
+    "       reqpack -h | --help | --version\n";
+
+const char kDescription[] =
     "Reads appointment requests, three integers each (appointment id, patient id,\n"
     "hour), from input.txt in the current folder, prints each as \"binary A P H \" on\n"
     "standard output and writes it as a 12-byte little-endian record to the records\n"
     "file (default Records.bin, replaced). Each option is two arguments: only the\n"
     "second character of the first one counts, and any other letter skips the pair\n"
     "(with a warning on standard error).\n"
-    "Exit status: 0 when every request was converted, 1 on any failure.\n";
+    "--print prints each record of FILE (default Records.bin, - for standard input)\n"
+    "as the line \"A P H\", the format of input.txt.\n"
+    "--export reads the records file (-r) and writes the readable file (-x, default\n"
+    "Records.xml) and the parameters file (-t, default Parameters.txt), with the\n"
+    "hours of -s and -e; the options are those above.\n"
+    "Exit status: 0 on success, 1 on any failure, 2 for an argument after\n"
+    "--print FILE.\n";
 
 // Says why the conversion stopped early; returns the exit status it calls for.
 int report_input(const convert_result& result) {
@@ -90,17 +107,96 @@ int run(const file_names& names) {
     return convert(input.get(), names.records_file);
 }
 
+std::string trailing_message(std::size_t bytes) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " after the last whole record";
+}
+
+// --print [FILE]: the records as request lines on standard output.
+int print_records(const char* path) {
+    const bool from_stdin = std::strcmp(path, "-") == 0;
+    const char* name = from_stdin ? kStandardInput : path;
+    file_ptr file;
+    if (!from_stdin) {
+        file.reset(std::fopen(path, "rb"));
+        if (!file) {
+            suite::report_error(name, suite::last_error());
+            return 1;
+        }
+    }
+    const print_result result = print_requests(from_stdin ? stdin : file.get(), stdout);
+    if (result.write_error != 0) {
+        suite::report_error("standard output", result.write_error);
+        return 1;
+    }
+    if (result.read_error != 0) {
+        suite::report_error(name, result.read_error);
+        return 1;
+    }
+    if (result.trailing != 0) {
+        suite::report(name, trailing_message(result.trailing));
+        return 1;
+    }
+    return 0;
+}
+
+// --export: the records file as the readable file and the parameters file. Both are
+// written whole before either replaces its old version.
+int export_records(const file_names& names, const hour_range& hours) {
+    std::vector<request_record> records;
+    if (const int error = read_records_file(names.records_file, records)) {
+        suite::report_error(names.records_file, error);
+        return 1;
+    }
+    if (records.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        suite::report(names.records_file, "more records than a 32-bit count can tell");
+        return 1;
+    }
+    if (suite::is_own_input(names.readable_records_file, names.records_file) ||
+        suite::is_own_input(names.parameters_file, names.records_file))
+        return 1;
+    suite::output_file readable(names.readable_records_file);
+    suite::output_file parameters(names.parameters_file);
+    for (suite::output_file* output : {&readable, &parameters}) {
+        if (const int error = output->open()) {
+            suite::report_error(output->path(), error);
+            return 1;
+        }
+    }
+    write_appointments(readable.stream(), records.data(), static_cast<std::int32_t>(records.size()));
+    print_parameters(parameters.stream(), names, hours);
+    for (suite::output_file* output : {&readable, &parameters}) {
+        if (const int error = output->commit()) {
+            suite::report_error(output->path(), error);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (!suite::start("reqpack"))
         return 1;
-    if (suite::answer_info_option(argc, argv, kUsage))
+    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
         return suite::close_stdout();
+    const std::string_view mode = argc > 1 ? argv[1] : "";
     hour_range hours;
     file_names names;
-    if (!get_main_arguments(argc, argv, hours, names))
-        return 1;
-    const int status = run(names);
+    int status = 0;
+    if (mode == "--print") {
+        if (suite::refuse_extra_arguments(argc, argv, 2, kSynopsis))
+            return suite::kUsageStatus;
+        status = print_records(argc > 2 ? argv[2] : records_file_n);
+    } else if (mode == "--export") {
+        // The options follow --export, which stands where the program name does.
+        if (!get_main_arguments(argc - 1, argv + 1, hours, names))
+            return 1;
+        status = export_records(names, hours);
+    } else {
+        if (!get_main_arguments(argc, argv, hours, names))
+            return 1;
+        status = run(names);
+    }
     return suite::close_stdout() != 0 ? 1 : status;
 }

@@ -13,8 +13,9 @@ namespace {
 
 using namespace slotplan;
 
-const char kUsage[] =
-    "usage: slotplan [-h | --help | --version]\n"
+const char kSynopsis[] = "usage: slotplan [-h | --help | --version]\n";
+
+const char kDescription[] =
     "Reads People.txt and AppointmentReqs.txt from the current directory, copies each\n"
     "person's names onto the request in the same record position when both keys agree,\n"
     "drops every request for a date and time an earlier request already asks for, sorts\n"
@@ -73,9 +74,9 @@ int schedule() {
 int main(int argc, char** argv) {
     if (!suite::start("slotplan"))
         return 1;
-    if (suite::answer_info_option(argc, argv, kUsage))
+    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
         return suite::close_stdout();
-    if (suite::refuse_extra_arguments(argc, argv, 0, kUsage))
+    if (suite::refuse_extra_arguments(argc, argv, 0, kSynopsis))
         return suite::kUsageStatus;
     const int status = schedule();
     return suite::close_stdout() | status;

@@ -67,7 +67,7 @@ check() {
     cmp -s "$dir/$name" "$inputs/$name" || fail "$what: input $name changed"
   done
   local expected found
-  expected=$( (ls -A "$inputs"; printf '%s\n' "$@") | sort -u)
+  expected=$( (ls -A "$inputs"; [ $# -eq 0 ] || printf '%s\n' "$@") | sort -u)
   found=$(ls -A "$dir" | sort)
   [ "$expected" = "$found" ] || fail "$what: files left: $(comm -13 <(echo "$expected") <(echo "$found") | tr '\n' ' ')"
 }
@@ -76,8 +76,9 @@ check() {
 scenario() {
   local program=$1 inputs=$2 outputs=($3)
   shift 3
-  local base=$work/$program clean=$work/$program/clean status
-  mkdir -p "$base"
+  local base clean status
+  base=$(mktemp -d "$work/$program.XXXX")
+  clean=$base/clean
   prepare "$clean" "$inputs" "${outputs[@]}"
   status=0
   (cd "$clean" && "$bin/$program" "$@" >"$clean.out" 2>"$clean.err") || status=$?
@@ -128,6 +129,14 @@ printf 'I Ann Lee,Sales,Oslo,Clerk,2000\nE Bob Ray,3000,a\nx skipped\n' >"$work/
 scenario slotplan "$work/in/slotplan" "Appointments.txt"
 scenario reqpack "$work/in/reqpack" "Records.bin"
 scenario payrise "$work/in/payrise" "binary_f.bin"
+
+# The binary outputs read back: --export replaces two files, --print writes none.
+mkdir -p "$work/in/export" "$work/in/print"
+(cd "$work/in/reqpack" && "$bin/reqpack" -r "$work/in/export/Records.bin" >/dev/null)
+(cd "$work/in/payrise" && "$bin/payrise" && mv binary_f.bin "$work/in/print/")
+scenario reqpack "$work/in/export" "Records.xml Parameters.txt" --export -s 8
+scenario reqpack "$work/in/export" "" --print
+scenario payrise "$work/in/print" "" --print
 
 echo "$runs faulted runs ($failed_runs of them reported a failure), $failures failures"
 # A fault that no run notices means the faults were not injected at all.

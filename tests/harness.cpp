@@ -75,9 +75,9 @@ Command build_command(const Run& r, const fs::path& capture) {
     return c;
 }
 
-[[noreturn]] void exec_child(const Command& c, const fs::path& dir, const std::string& out,
-                             const std::string& err, bool unprivileged) {
-    int in_fd = open("/dev/null", O_RDONLY);
+[[noreturn]] void exec_child(const Command& c, const fs::path& dir, const std::string& in,
+                             const std::string& out, const std::string& err, bool unprivileged) {
+    int in_fd = open(in.c_str(), O_RDONLY);
     int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in_fd < 0 || out_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
@@ -158,6 +158,7 @@ Result run(const Run& r) {
         r.setup(dir);
 
     const Command command = build_command(r, capture);
+    const std::string in = r.stdin_file.empty() ? "/dev/null" : (dir / r.stdin_file).string();
     const std::string out = r.stdout_path.empty() ? (capture / "stdout").string() : r.stdout_path;
     const std::string err = (capture / "stderr").string();
     std::fflush(nullptr);
@@ -165,7 +166,7 @@ Result run(const Run& r) {
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0)
-        exec_child(command, dir, out, err, r.unprivileged);
+        exec_child(command, dir, in, out, err, r.unprivileged);
 
     Result result;
     result.status = wait_for(pid);

@@ -17,6 +17,7 @@ struct Run {
     // Runs after the files are written: make links, folders, change permissions.
     std::function<void(const std::filesystem::path& dir)> setup;
     std::string stdout_path;                    // if set, standard output goes to this file
+    std::string stdin_file;                     // if set, standard input comes from this file of the directory
     bool unprivileged = false;                  // run as user nobody (when the test runs as root)
 };
 

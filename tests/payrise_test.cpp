@@ -4,9 +4,13 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -122,10 +126,22 @@ TEST(PayriseConvert, LongLineIsReadWhole) {
               harness::hex(record_i('I', raised_i(100)) + record_e('E', 112, 'b')));
 }
 
-TEST(PayriseConvert, ArgumentsAreIgnored) {
-    auto r = harness::run("payrise", {{"input1.txt", "E a b,100,a\n"}}, {"-x", "other.txt"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.files["binary_f.bin"], record_e('E', 117.5, 'a'));
+TEST(PayriseArguments, AnyOtherArgumentIsRefusedBeforeAFileIsOpened) {
+    const std::string synopsis = "usage: payrise\n       payrise --print [FILE]\n       payrise -h | --help | --version\n";
+    const std::map<std::string, std::string> files{{"input1.txt", "E a b,100,a\n"}, {"a", ""}};
+    struct Case { std::vector<std::string> args; const char* refused; };
+    const Case cases[] = {
+        {{"-x", "other.txt"}, "-x"},
+        {{"input.csv"}, "input.csv"},
+        {{"--print", "a", "b"}, "b"},
+    };
+    for (const Case& c : cases) {
+        auto r = harness::run("payrise", files, c.args);
+        EXPECT_EQ(r.status, 2) << c.refused;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, std::string("payrise: unknown argument '") + c.refused + "'\n" + synopsis);
+        EXPECT_EQ(r.files, files) << "nothing is written";
+    }
 }
 
 TEST(PayriseFiles, MissingInputCreatesNoOutput) {
@@ -203,15 +219,86 @@ TEST(PayriseFiles, FullStandardOutputIsReported) {
 }
 
 TEST(PayriseInfo, HelpAndVersionTouchNoFile) {
-    auto help = harness::run("payrise", {{"input1.txt", "E a b,100,a\n"}}, {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: payrise\n", 0), 0u) << help.out;
-    EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.files.count("binary_f.bin"), 0u);
+    for (const char* option : {"--help", "-h"}) {
+        auto help = harness::run("payrise", {{"input1.txt", "E a b,100,a\n"}}, {option});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("usage: payrise\n", 0), 0u) << help.out;
+        EXPECT_EQ(help.err, "");
+        EXPECT_EQ(help.files.count("binary_f.bin"), 0u);
+    }
 
     auto version = harness::run("payrise", {}, {"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "payrise (batch suite) " SUITE_VERSION ", MIT licence\n");
+}
+
+// ---- --print: binary_f.bin back as text lines ----
+
+TEST(PayrisePrint, LinesAndFailures) {
+    const std::string records = record_i('I', 2103) + record_e('E', 3525, 'a') + record_e('e', 1382.7071999999998, 'b') +
+                                record_e('E', -0.0, 'c') + record_e('E', 100, 'd') + record_i('i', 1.0515e+300);
+    const std::string lines = "I 2103\nE 3525 a\ne 1382.7071999999998 b\nE -0 c\nE 100 d\ni 1.0515e+300\n";
+    std::string no_kind = record_i('I', 2103);
+    no_kind += record_i('x', 1);
+    no_kind[56] = '\x8f';
+    no_kind += record_i('I', 7);
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> files;
+        std::vector<std::string> args;
+        const char* stdin_file;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"default file", {{"binary_f.bin", records}}, {"--print"}, "", 0, lines, ""},
+        {"named file", {{"b.bin", records}}, {"--print", "b.bin"}, "", 0, lines, ""},
+        {"standard input", {{"in", records}}, {"--print", "-"}, "in", 0, lines, ""},
+        {"empty file", {{"binary_f.bin", ""}}, {"--print"}, "", 0, "", ""},
+        {"cut file", {{"binary_f.bin", records + std::string(55, '\0')}}, {"--print"}, "", 1, lines,
+         "payrise: binary_f.bin: 55 bytes after the last whole record\n"},
+        {"no kind", {{"binary_f.bin", no_kind}}, {"--print"}, "", 1, "I 2103\n",
+         "payrise: binary_f.bin: record 2: kind byte 0x8f is not I or E\n"},
+        {"missing file", {}, {"--print"}, "", 1, "", "payrise: binary_f.bin: No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        harness::Run run;
+        run.program = "payrise";
+        run.files = c.files;
+        run.args = c.args;
+        run.stdin_file = c.stdin_file;
+        auto r = harness::run(run);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.files, c.files) << "--print writes no file";
+    }
+}
+
+// Every printed salary reads back to the very double in the record.
+TEST(PayrisePrint, SalariesReadBackToTheSameDoubles) {
+    const auto staff = harness::run("bench_gen", {}, {"staff", "5000"});
+    ASSERT_EQ(staff.status, 0);
+    auto converted = run_on(staff.out);
+    ASSERT_EQ(converted.status, 0);
+    const std::string& records = converted.files["binary_f.bin"];
+    ASSERT_EQ(records.size(), 5000u * 56);
+
+    auto printed = harness::run("payrise", {{"binary_f.bin", records}}, {"--print"});
+    ASSERT_EQ(printed.status, 0);
+    std::string rebuilt;
+    std::istringstream lines(printed.out);
+    for (std::string kind, salary, grade; lines >> kind >> salary;) {
+        const double value = std::strtod(salary.c_str(), nullptr);
+        if (kind == "I" || kind == "i") {
+            rebuilt += record_i(kind[0], value);
+        } else {
+            ASSERT_TRUE(lines >> grade);
+            rebuilt += record_e(kind[0], value, grade[0]);
+        }
+    }
+    EXPECT_TRUE(rebuilt == records) << "printed salaries do not give the records back";
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 #include "part1.h"
@@ -251,24 +253,31 @@ TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
     }
 }
 
-// Runs reqpack on `input` with standard output on a pipe nobody reads; returns the exit
-// status, with its standard error in `err`.
-int run_into_closed_pipe(const std::string& input, std::string& err) {
+// Runs reqpack with `args` on `files` with standard output on a pipe nobody reads;
+// returns the exit status, with its standard error in `err`.
+int run_into_closed_pipe(const std::map<std::string, std::string>& files, std::vector<std::string> args,
+                         std::string& err) {
     const fs::path dir = fs::temp_directory_path() / ("reqpack-pipe-" + std::to_string(getpid()));
     fs::create_directories(dir);
-    std::ofstream(dir / "input.txt", std::ios::binary) << input;
+    for (const auto& [name, bytes] : files)
+        std::ofstream(dir / name, std::ios::binary) << bytes;
     int ends[2];
     if (pipe(ends) != 0)
         throw std::runtime_error("pipe failed");
     close(ends[0]);
     const std::string program = harness::program_path("reqpack").string();
     const std::string err_path = (dir / "stderr").string();
+    args.insert(args.begin(), "reqpack");
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (err_fd < 0 || dup2(ends[1], 1) < 0 || dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0)
             _exit(126);
-        execl(program.c_str(), "reqpack", static_cast<char*>(nullptr));
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     close(ends[1]);
@@ -282,7 +291,14 @@ int run_into_closed_pipe(const std::string& input, std::string& err) {
 
 TEST(ReqpackFiles, ClosedPipeOnStandardOutputIsAFailureNotASignal) {
     std::string err;
-    EXPECT_EQ(run_into_closed_pipe("1 2 3\n", err), 1);
+    EXPECT_EQ(run_into_closed_pipe({{"input.txt", "1 2 3\n"}}, {}, err), 1);
+    EXPECT_EQ(err, "reqpack: standard output: Broken pipe\n");
+
+    // Enough lines to fill the pipe's buffer, stopped at the first failed write.
+    std::string records;
+    for (int k = 0; k < 20000; ++k)
+        records += record_bytes(k, -k, 9);
+    EXPECT_EQ(run_into_closed_pipe({{"Records.bin", records}}, {"--print"}, err), 1);
     EXPECT_EQ(err, "reqpack: standard output: Broken pipe\n");
 }
 
@@ -313,6 +329,123 @@ TEST(ReqpackInfo, HelpAndVersionAnswerOnlyAsFirstArgument) {
     EXPECT_EQ(later.status, 0);
     EXPECT_EQ(later.out, "binary 1 2 3 \n");
     EXPECT_EQ(later.files["a.bin"], record_bytes(1, 2, 3));
+}
+
+// ---- --print: the records file back as request lines ----
+
+TEST(ReqpackPrint, PrintedLinesConvertBackToTheSameRecords) {
+    const auto generated = harness::run("bench_gen", {}, {"requests", "30000"});
+    ASSERT_EQ(generated.status, 0);
+    auto first = run_on(generated.out);
+    ASSERT_EQ(first.status, 0);
+    ASSERT_EQ(first.files["Records.bin"].size(), 30000 * kRecordSize);
+
+    const auto printed = harness::run("reqpack", {{"Records.bin", first.files["Records.bin"]}}, {"--print"});
+    ASSERT_EQ(printed.status, 0);
+    EXPECT_EQ(printed.err, "");
+    auto again = run_on(printed.out);
+    EXPECT_EQ(again.status, 0);
+    EXPECT_TRUE(again.files["Records.bin"] == first.files["Records.bin"]) << "records differ";
+}
+
+TEST(ReqpackPrint, LinesAndFailures) {
+    const std::string two = record_bytes(INT32_MIN, INT32_MAX, 0) + record_bytes(-1, 100, 9);
+    const std::string two_lines = "-2147483648 2147483647 0\n-1 100 9\n";
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> files;
+        std::vector<std::string> args;
+        const char* stdin_file;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"default file", {{"Records.bin", two}}, {"--print"}, "", 0, two_lines, ""},
+        {"named file", {{"out.bin", two}}, {"--print", "out.bin"}, "", 0, two_lines, ""},
+        {"standard input", {{"in", two}}, {"--print", "-"}, "in", 0, two_lines, ""},
+        {"empty file", {{"Records.bin", ""}}, {"--print"}, "", 0, "", ""},
+        {"cut file", {{"Records.bin", two + "\x01\x02\x03\x04\x05"}}, {"--print"}, "", 1, two_lines,
+         "reqpack: Records.bin: 5 bytes after the last whole record\n"},
+        {"cut standard input", {{"in", two.substr(0, 13)}}, {"--print", "-"}, "in", 1,
+         "-2147483648 2147483647 0\n", "reqpack: standard input: 1 byte after the last whole record\n"},
+        {"missing file", {}, {"--print"}, "", 1, "", "reqpack: Records.bin: No such file or directory\n"},
+        {"folder", {}, {"--print", "."}, "", 1, "", "reqpack: .: Is a directory\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        harness::Run run;
+        run.program = "reqpack";
+        run.files = c.files;
+        run.args = c.args;
+        run.stdin_file = c.stdin_file;
+        auto r = harness::run(run);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.files, c.files) << "--print writes no file";
+    }
+}
+
+TEST(ReqpackPrint, TakesOneFileAtMost) {
+    auto r = harness::run("reqpack", {{"a", ""}}, {"--print", "a", "b"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("reqpack: unknown argument 'b'\nusage: reqpack ", 0), 0u) << r.err;
+}
+
+// ---- --export: the records file as Records.xml and Parameters.txt ----
+
+const char kDefaultParameters[] =
+    "Records.bin         \nPatients.xml        \nDelete.txt          \nRecords.xml         \n"
+    "Appointments.csv    \nParameters.txt      \n9    \n17   \n";
+
+TEST(ReqpackExport, WritesBothFilesFromTheRecordsFile) {
+    // A piece shorter than a record is not counted, as the record library reads it.
+    auto r = harness::run("reqpack", {{"Records.bin", record_bytes(-2, 100, 9) + "cut"}}, {"--export"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.files["Records.xml"],
+              "<Size>1</Size>\n<Records>\n"
+              " \t<Appointment>\n \t\t<app_id> -2 </app_id>\n \t\t<patient_id> 100 </patient_id>\n"
+              " \t\t<hour> 9 </hour>\n \t</Appointment>\n"
+              " \t</Records>\n");
+    EXPECT_EQ(r.files["Parameters.txt"], kDefaultParameters);
+}
+
+TEST(ReqpackExport, OptionsAfterExportNameTheFilesAndHours) {
+    auto r = harness::run("reqpack", {{"in.bin", record_bytes(5, 6, 7)}},
+                          {"--export", "-r", "in.bin", "/x", "r.xml", "-t", "p.txt", "-s", "8", "-e", "18h"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.files.count("Records.xml") + r.files.count("Parameters.txt"), 0u);
+    EXPECT_EQ(r.files["r.xml"].rfind("<Size>1</Size>\n", 0), 0u);
+    EXPECT_EQ(r.files["p.txt"],
+              "in.bin              \nPatients.xml        \nDelete.txt          \nr.xml               \n"
+              "Appointments.csv    \np.txt               \n8    \n18   \n");
+}
+
+TEST(ReqpackExport, FailureWritesNeitherFile) {
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {"missing records file", {"--export", "-r", "none.bin"}, "reqpack: none.bin: No such file or directory\n"},
+        {"records file is a folder", {"--export", "-r", "."}, "reqpack: .: Is a directory\n"},
+        {"option without value", {"--export", "-t"}, "reqpack: option -t needs a value\n"},
+        {"export over the records file", {"--export", "-t", "Records.bin"},
+         "reqpack: Records.bin: is the input file Records.bin itself; not overwritten\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::map<std::string, std::string> files = {
+            {"Records.bin", record_bytes(1, 2, 3)}, {"Records.xml", "old xml"}, {"Parameters.txt", "old"}};
+        auto r = harness::run("reqpack", files, c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.files, files);
+    }
 }
 
 }  // namespace

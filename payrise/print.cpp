@@ -1,0 +1,82 @@
+// The records printer: blocks of 56-byte records in, one text line per record out.
+#include "print.h"
+
+#include <bit>
+#include <charconv>
+#include <vector>
+
+#include "common/process.h"
+#include "payrise.h"
+
+namespace payrise {
+namespace {
+
+// fread fills a whole block unless the input ends or fails, so only the last block
+// can end inside a record.
+constexpr std::size_t kPrintBlock = kRecordSize * 1024;
+
+double decode_double(const unsigned char* in) {
+    std::uint64_t bits = 0;
+    for (int k = 7; k >= 0; --k)
+        bits = bits << 8 | in[k];
+    return std::bit_cast<double>(bits);
+}
+
+}  // namespace
+
+std::size_t format_record(const unsigned char* record, char* out) {
+    const char kind = static_cast<char>(record[kKindOffset]);
+    const bool is_i = kind == 'I' || kind == 'i';
+    const bool is_e = kind == 'E' || kind == 'e';
+    if (!is_i && !is_e)
+        return 0;
+    char* at = out;
+    *at++ = kind;
+    *at++ = ' ';
+    const double salary = decode_double(record + (is_i ? kSalaryOffsetI : kSalaryOffsetE));
+    at = std::to_chars(at, out + kMaxPrintLine, salary).ptr;
+    if (is_e) {
+        *at++ = ' ';
+        *at++ = static_cast<char>(record[kGradeOffsetE]);
+    }
+    *at++ = '\n';
+    return static_cast<std::size_t>(at - out);
+}
+
+print_result print_records(std::FILE* in, std::FILE* out) {
+    print_result result;
+    std::vector<unsigned char> block(kPrintBlock);
+    char line[kMaxPrintLine];
+    for (;;) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), in);
+        const int read_error = got < block.size() && std::ferror(in) ? suite::last_error() : 0;
+        for (std::size_t at = 0; at + kRecordSize <= got; at += kRecordSize) {
+            const std::size_t size = format_record(block.data() + at, line);
+            if (size == 0) {
+                result.bad_kind = true;
+                result.kind_byte = block[at + kKindOffset];
+                break;
+            }
+            if (std::fwrite(line, 1, size, out) != size) {
+                result.write_error = suite::last_error();
+                return result;
+            }
+            ++result.records;
+        }
+        if (result.bad_kind)
+            break;
+        if (read_error != 0) {
+            result.read_error = read_error;
+            break;
+        }
+        if (got < block.size()) {
+            result.trailing = got % kRecordSize;
+            break;
+        }
+    }
+    if (std::fflush(out) != 0)
+        result.write_error = suite::last_error();
+    return result;
+}
+
+}  // namespace payrise
