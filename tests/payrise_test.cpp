@@ -114,10 +114,14 @@ TEST(PayriseConvert, LineWithTooFewFieldsIsNamedAndSkipped) {
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(record_e('E', 117.5, 'a')));
 }
 
-TEST(PayriseConvert, LongLineIsReadWhole) {
-    const std::string name(300000, 'n');
-    auto r = run_on("I " + name + " b,c,d,e,100\nE a b,100,b\n");
+TEST(PayriseConvert, LineOverOneMebibyteIsNamedAndSkipped) {
+    // " b,c,d,e,100" is 12 bytes: the first line holds 1 MiB before its line end, the
+    // second one byte more.
+    const std::size_t mib = 1 << 20;
+    auto r = run_on("I " + std::string(mib - 14, 'n') + " b,c,d,e,100\n" + "I " + std::string(mib - 13, 'n') +
+                    " b,c,d,e,100\nE a b,100,b\n");
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "payrise: input1.txt: line 2: longer than 1 MiB, no record written\n");
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
               harness::hex(record_i('I', raised_i(100)) + record_e('E', 112, 'b')));
 }
