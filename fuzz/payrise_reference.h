@@ -42,7 +42,13 @@ inline void convert(std::FILE* input, std::FILE* output, std::FILE* messages) {
                          number, kind[0]);
             continue;
         }
-        const double s = std::atof(salary);
+        char* end = nullptr;
+        const double s = std::strtod(salary, &end);  // as atof reads it
+        if (end == salary) {
+            const int quoted = static_cast<int>(std::strcspn(salary, "\n"));
+            std::fprintf(messages, "payrise: input1.txt: line %lu: salary '%.*s' is not a number, read as 0\n", number,
+                         quoted, salary);
+        }
         double raised = s;
         if (is_i)
             raised = (s + ((s / 2) * 5) / 100) + ((s / 2) * 5.3) / 100;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "payrise_internal.h"
 
@@ -22,6 +23,7 @@ namespace {
 
 constexpr char kShortLineFormat[] = "payrise: %s: line %ju: too few fields for kind %c, no record written\n";
 constexpr char kLongLineFormat[] = "payrise: %s: line %ju: longer than 1 MiB, no record written\n";
+constexpr char kNotANumberFormat[] = "payrise: %s: line %ju: salary '%.*s' is not a number, read as 0\n";
 
 // The error number of a stdio call that has just failed; EIO if it set none.
 int error_of_failed_call() {
@@ -143,13 +145,15 @@ std::string_view tokenizer::next(unsigned set) {
     }
 }
 
-double salary_from_text(std::string_view text) {
+std::optional<double> salary_from_text(std::string_view text) {
     // Skipped here, so that strtod, which would skip them too, starts on a character
     // that ends the number at the text's end at the latest.
     const char* first = text.data();
     const char* const last = first + text.size();
     while (first != last && (*first == ' ' || (*first >= '\t' && *first <= '\r')))
         ++first;
+    if (first == last)
+        return std::nullopt;
     double value = 0;
     const auto [stop, failure] = std::from_chars(first, last, value);
     // from_chars is strtod without '+', hexadecimal forms (it stops at the x of "0x")
@@ -157,7 +161,9 @@ double salary_from_text(std::string_view text) {
     const bool hex = stop != last && (*stop == 'x' || *stop == 'X');
     if (failure == std::errc{} && !hex && !std::isnan(value))
         return value;
-    return first == last ? 0 : std::strtod(first, nullptr);
+    char* end = nullptr;
+    value = std::strtod(first, &end);
+    return end == first ? std::nullopt : std::optional(value);
 }
 
 namespace {
@@ -294,12 +300,12 @@ class record_writer {
     std::size_t used_ = 0;
 };
 
-enum class line_kind { record, skipped, too_few_fields };
+enum class line_kind { record, not_a_number, skipped, too_few_fields, too_long };
 
 // Kind I: text 1 to a blank, texts 2 to 5 and the salary each to a comma. Kind E:
 // text 1 to a blank, text 2 and the salary to a comma, the grade to a blank or line
 // end. A missing token leaves none after it, so the last one tells whether all are there.
-line_kind split_line(std::string_view text, staff_record& record) {
+line_kind split_line(std::string_view text, staff_record& record, std::string_view& salary) {
     tokenizer cursor(text);
     const std::string_view kind = cursor.next(kBlank | kComma);
     const char letter = kind.empty() ? '\0' : lower_kind(kind.front());
@@ -311,13 +317,14 @@ line_kind split_line(std::string_view text, staff_record& record) {
     record.texts = {};
     for (std::size_t k = 0; k < (is_i ? 5 : 2); ++k)
         record.texts[k] = cursor.next(k == 0 ? kBlank : kComma);
-    const std::string_view salary = cursor.next(kComma);
+    salary = cursor.next(kComma);
     const std::string_view last = is_i ? salary : cursor.next(kBlank | kLineEnd);
     if (last.empty())
         return line_kind::too_few_fields;
-    record.salary = salary_from_text(salary);
+    const std::optional<double> value = salary_from_text(salary);
+    record.salary = value.value_or(0);
     record.grade = is_i ? 0 : last.front();
-    return line_kind::record;
+    return value ? line_kind::record : line_kind::not_a_number;
 }
 
 }  // namespace
@@ -334,18 +341,30 @@ line_kind split_line(std::string_view text, staff_record& record) {
     int write_error = 0;
     while (write_error == 0 && (line = reader.next()).found) {
         const auto number = static_cast<std::uintmax_t>(++result.lines);
-        const line_kind kind = line.too_long ? line_kind::skipped : split_line(line.text, record);
-        if (line.too_long) {
+        std::string_view salary;
+        switch (line.too_long ? line_kind::too_long : split_line(line.text, record, salary)) {
+        case line_kind::too_long:
             ++result.long_lines;
             if (messages != nullptr)
                 std::fprintf(messages, kLongLineFormat, kInputName, number);
-        } else if (kind == line_kind::too_few_fields) {
+            break;
+        case line_kind::too_few_fields:
             ++result.short_lines;
             if (messages != nullptr)
                 std::fprintf(messages, kShortLineFormat, kInputName, number, record.kind);
-        } else if (kind == line_kind::record) {
+            break;
+        case line_kind::not_a_number:
+            // Quoted without the line end an I line's salary text may hold.
+            if (messages != nullptr)
+                std::fprintf(messages, kNotANumberFormat, kInputName, number,
+                             static_cast<int>(salary.size() - (salary.ends_with('\n') ? 1 : 0)), salary.data());
+            [[fallthrough]];
+        case line_kind::record:
             write_error = writer.put(salary_rise(record));
             result.records += write_error == 0 ? 1 : 0;
+            break;
+        case line_kind::skipped:
+            break;
         }
     }
     if (write_error == 0)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace payrise {
@@ -51,8 +52,9 @@ class tokenizer {
 };
 
 // A salary text's value as atof reads it: leading white space, sign, exponent,
-// hexadecimal forms, inf and nan; no number gives 0. The text ends in a line end, or
-// the byte after it can be part of no number (a comma, white space or a zero byte).
-double salary_from_text(std::string_view text);
+// hexadecimal forms, inf and nan; none when atof would convert nothing and read 0.
+// The text ends in a line end, or the byte after it can be part of no number (a
+// comma, white space or a zero byte).
+std::optional<double> salary_from_text(std::string_view text);
 
 }  // namespace payrise
