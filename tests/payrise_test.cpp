@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -95,17 +96,29 @@ TEST(PayriseConvert, OtherKindsAndEmptyLinesAreSkippedSilently) {
 }
 
 TEST(PayriseConvert, SalaryTextsReadAsAtofReadsThem) {
-    // The salary of the first line is its line end: 0. Then blanks and a sign,
-    // an exponent, a hexadecimal form, and a text that is no number.
+    // Blanks and a sign, an exponent, a hexadecimal form, inf and a lone point are
+    // numbers. A text atof converts nothing of is read as 0 and named: the first
+    // line's salary is its line end, and a salary quoted as a spreadsheet quotes it
+    // is cut at its comma.
     auto r = run_on(
         "I a b,c,d,e,\n"
         "E a b,  +1e2,a\n"
         "E a b,0x64,b\n"
-        "E a b,pay,c\n");
+        "E a b,pay,c\n"
+        "E a b,\"2,800\",a\n"
+        "E a b,-inf,x\n"
+        "I a b,c,d,e, + 1\n"
+        "E a b,.5,d\n");
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "payrise: input1.txt: line 1: salary '' is not a number, read as 0\n"
+              "payrise: input1.txt: line 4: salary 'pay' is not a number, read as 0\n"
+              "payrise: input1.txt: line 5: salary '\"2' is not a number, read as 0\n"
+              "payrise: input1.txt: line 7: salary ' + 1' is not a number, read as 0\n");
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
               harness::hex(record_i('I', 0) + record_e('E', 117.5, 'a') + record_e('E', 112, 'b') +
-                           record_e('E', 0, 'c')));
+                           record_e('E', 0, 'c') + record_e('E', 0, '8') + record_e('E', -HUGE_VAL, 'x') +
+                           record_i('I', 0) + record_e('E', 0.5, 'd')));
 }
 
 TEST(PayriseConvert, LineWithTooFewFieldsIsNamedAndSkipped) {
@@ -118,10 +131,14 @@ TEST(PayriseConvert, LineWithTooFewFieldsIsNamedAndSkipped) {
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(record_e('E', 117.5, 'a')));
 }
 
-TEST(PayriseConvert, LongLineIsReadWhole) {
-    const std::string name(300000, 'n');
-    auto r = run_on("I " + name + " b,c,d,e,100\nE a b,100,b\n");
+TEST(PayriseConvert, LineOverOneMebibyteIsNamedAndSkipped) {
+    // " b,c,d,e,100" is 12 bytes: the first line holds 1 MiB before its line end, the
+    // second one byte more.
+    const std::size_t mib = 1 << 20;
+    auto r = run_on("I " + std::string(mib - 14, 'n') + " b,c,d,e,100\n" + "I " + std::string(mib - 13, 'n') +
+                    " b,c,d,e,100\nE a b,100,b\n");
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "payrise: input1.txt: line 2: longer than 1 MiB, no record written\n");
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
               harness::hex(record_i('I', raised_i(100)) + record_e('E', 112, 'b')));
 }
