@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kMostLinks = 40;        // as the kernel follows at most
 constexpr int kMostNameTries = 100;
+constexpr off_t kWritebackStretch = 1 << 20;
 
 std::string directory_of(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -141,10 +142,19 @@ ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t s
         }
         done += static_cast<std::size_t>(wrote);
     }
+    out.written += static_cast<off_t>(done);
+    // The disk starts on each finished stretch while the program goes on, so that the
+    // sync before the rename has little left to wait for. Only a hint: commit's fsync
+    // is what counts, so a failure here is no error.
+    if (out.early_writeback && out.written - out.handed_to_disk >= kWritebackStretch) {
+        sync_file_range(out.fd, out.handed_to_disk, out.written - out.handed_to_disk, SYNC_FILE_RANGE_WRITE);
+        out.handed_to_disk = out.written;
+    }
     return static_cast<ssize_t>(done);
 }
 
 int output_file::attach_stream() {
+    sink_.early_writeback = mode_ != mode::direct;
     stream_ = fopencookie(&sink_, "w", {nullptr, &output_file::write_to_sink, nullptr, nullptr});
     if (stream_ == nullptr) {
         const int error = errno;

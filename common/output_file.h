@@ -42,6 +42,9 @@ class output_file {
         int fd = -1;
         int error = 0;
         bool dropping = false;   // discard(): the stream's last bytes go nowhere
+        bool early_writeback = false;   // a temporary file: its pages go to disk as they fill
+        off_t written = 0;              // bytes written so far
+        off_t handed_to_disk = 0;       // bytes whose writeback has been started
     };
 
     static ssize_t write_to_sink(void* cookie, const char* data, std::size_t size);
