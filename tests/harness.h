@@ -17,7 +17,9 @@ struct Run {
     // Runs after the files are written: make links, folders, change permissions.
     std::function<void(const std::filesystem::path& dir)> setup;
     std::string stdout_path;                    // if set, standard output goes to this file
-    bool unprivileged = false;                  // run as user nobody (when the test runs as root)
+    // Run as user nobody when the test runs as root, from a copy of the program in a
+    // folder nobody can enter; the run fails the test, saying why, where that is impossible.
+    bool unprivileged = false;
 };
 
 struct Result {
