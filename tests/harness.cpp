@@ -165,7 +165,7 @@ int wait_for(pid_t pid) {
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_regular_file() && !entry.is_symlink())
+        if (!entry.is_symlink() && entry.is_regular_file())   // a looping link would throw
             files[entry.path().filename().string()] = read_file(entry.path());
     return files;
 }
