@@ -1,5 +1,8 @@
 // Runs a built program in a fresh temporary directory and captures what it did.
 //
+// A run as user nobody (when the tests run as root) uses a copy of the program in a
+// folder nobody can enter, so it works from a clone in a private folder too.
+//
 // When the environment variable SUITE_TEST_WRAPPER is set (for example to a
 // valgrind command line), the program runs under it; a wrapper that reports
 // errors through its exit status fails the test with the wrapper's log.
@@ -11,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -41,11 +45,69 @@ void write_file(const fs::path& path, const std::string& bytes) {
         throw std::runtime_error("cannot write " + path.string());
 }
 
-fs::path make_temp_dir(const char* what) {
-    std::string pattern = (fs::temp_directory_path() / (std::string("suite-") + what + "-XXXXXX")).string();
+fs::path make_temp_dir(const char* what, const fs::path& base = fs::temp_directory_path()) {
+    std::string pattern = (base / (std::string("suite-") + what + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
+        throw std::runtime_error("mkdtemp failed in " + base.string());
     return pattern;
+}
+
+// Whether user nobody can enter `dir`: a child becomes nobody and tries. Returns what
+// went wrong, or an empty text.
+std::string nobody_cannot_enter(const fs::path& dir) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0)
+        return std::string("fork: ") + std::strerror(errno);
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+            _exit(2);
+        _exit(access(dir.c_str(), X_OK) == 0 ? 0 : 3);
+    }
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0)
+        if (errno != EINTR)
+            return std::string("waitpid: ") + std::strerror(errno);
+    if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
+        return "";
+    if (WIFEXITED(raw) && WEXITSTATUS(raw) == 2)
+        return "this system does not let root become user nobody (uid 65534)";
+    return "user nobody cannot enter " + dir.string();
+}
+
+// A run as user nobody happens wholly inside a folder nobody can enter: the temporary
+// folder, or /tmp when that is private. The build tree may not be reachable (a clone in
+// root's home, say), so the program runs from a copy there. `problem` says why no such
+// folder exists.
+struct NobodyBase {
+    fs::path path;
+    std::string problem;
+};
+
+const NobodyBase& nobody_base() {
+    static const NobodyBase base = [] {
+        NobodyBase found;
+        for (const fs::path& candidate : {fs::temp_directory_path(), fs::path("/tmp")}) {
+            found.problem = nobody_cannot_enter(candidate);
+            if (found.problem.empty()) {
+                found.path = candidate;
+                break;
+            }
+        }
+        return found;
+    }();
+    return base;
+}
+
+// A copy of a built program in a folder of its own under `base`, which every user may
+// enter and run.
+fs::path copy_for_everyone(const fs::path& program, const fs::path& base) {
+    const fs::path dir = make_temp_dir("program", base);
+    fs::permissions(dir, fs::perms(0755));
+    const fs::path copy = dir / program.filename();
+    fs::copy_file(program, copy);
+    fs::permissions(copy, fs::perms(0755));
+    return copy;
 }
 
 std::vector<std::string> split_words(const char* text) {
@@ -62,12 +124,12 @@ struct Command {
     std::vector<char*> argv;
 };
 
-Command build_command(const Run& r, const fs::path& capture) {
+Command build_command(const Run& r, const fs::path& program, const fs::path& capture) {
     Command c;
     c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
     if (!c.words.empty())
         c.words.push_back("--log-file=" + (capture / "wrapper.log").string());
-    c.words.push_back(program_path(r.program).string());
+    c.words.push_back(program.string());
     c.words.insert(c.words.end(), r.args.begin(), r.args.end());
     for (auto& w : c.words)
         c.argv.push_back(w.data());
@@ -103,7 +165,7 @@ int wait_for(pid_t pid) {
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::directory_iterator(dir))
-        if (!entry.is_symlink() && entry.is_regular_file())
+        if (!entry.is_symlink() && entry.is_regular_file())   // a looping link would throw
             files[entry.path().filename().string()] = read_file(entry.path());
     return files;
 }
@@ -145,8 +207,22 @@ bool running_as_root() {
 }
 
 Result run(const Run& r) {
-    const fs::path dir = make_temp_dir("run");
-    const fs::path capture = make_temp_dir("capture");
+    const bool as_nobody = r.unprivileged && running_as_root();
+    fs::path base = fs::temp_directory_path();
+    fs::path program = program_path(r.program);
+    if (as_nobody) {
+        const NobodyBase& nobody = nobody_base();
+        if (!nobody.problem.empty()) {
+            ADD_FAILURE() << "cannot run " << r.program << " as user nobody: " << nobody.problem
+                          << ". Run the tests as a user other than root, or make /tmp or TMPDIR "
+                             "a folder every user can enter.";
+            return {};
+        }
+        base = nobody.path;
+        program = copy_for_everyone(program, base);
+    }
+    const fs::path dir = make_temp_dir("run", base);
+    const fs::path capture = make_temp_dir("capture", base);
     for (const auto& [name, bytes] : r.files)
         write_file(dir / name, bytes);
     if (r.unprivileged) {
@@ -157,7 +233,7 @@ Result run(const Run& r) {
     if (r.setup)
         r.setup(dir);
 
-    const Command command = build_command(r, capture);
+    const Command command = build_command(r, program, capture);
     const std::string in = r.stdin_file.empty() ? "/dev/null" : (dir / r.stdin_file).string();
     const std::string out = r.stdout_path.empty() ? (capture / "stdout").string() : r.stdout_path;
     const std::string err = (capture / "stderr").string();
@@ -179,6 +255,8 @@ Result run(const Run& r) {
         ADD_FAILURE() << "the wrapper reported errors:\n" << read_file(capture / "wrapper.log");
     remove_dir(dir);
     remove_dir(capture);
+    if (as_nobody)
+        fs::remove_all(program.parent_path());
     return result;
 }
 

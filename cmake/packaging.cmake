@@ -1,0 +1,62 @@
+# What an installation holds besides the programs (man pages, licence, README,
+# changelog), and the Debian package `make package` builds from it with CPack.
+set(SUITE_PACKAGE_NAME batch-suite)
+set(SUITE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${SUITE_PACKAGE_NAME})
+set(SUITE_MAINTAINER "The batch suite developers <batch-suite@example.org>"
+    CACHE STRING "Maintainer line of the Debian package and its changelog")
+# The date of the release PROJECT_VERSION names, for the changelog; change both together.
+set(SUITE_RELEASE_DATE "Tue, 08 Dec 2026 00:00:00 +0000")
+
+# suite_gzip(SOURCE OUTPUT): OUTPUT is SOURCE gzipped. -n leaves the name and time out
+# of the gzip header, so the same text always gives the same bytes.
+set(SUITE_GZIPPED)
+function(suite_gzip source output)
+  add_custom_command(OUTPUT ${output}
+                     COMMAND gzip -9 -n -c ${source} > ${output}
+                     DEPENDS ${source})
+  set(SUITE_GZIPPED ${SUITE_GZIPPED} ${output} PARENT_SCOPE)
+endfunction()
+
+# Man pages and the changelog are installed gzipped, as man and dpkg expect them.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man)
+file(GLOB SUITE_MAN_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.1)
+foreach(page IN LISTS SUITE_MAN_PAGES)
+  get_filename_component(name ${page} NAME)
+  suite_gzip(${page} ${CMAKE_BINARY_DIR}/man/${name}.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
+suite_gzip(${CMAKE_BINARY_DIR}/changelog ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${SUITE_DOC_DIR})
+
+add_custom_target(doc_files ALL DEPENDS ${SUITE_GZIPPED})
+
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${SUITE_DOC_DIR} RENAME copyright)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${SUITE_DOC_DIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${SUITE_PACKAGE_NAME})
+set(CPACK_PACKAGE_VENDOR "The batch suite developers")
+set(CPACK_PACKAGE_CONTACT ${SUITE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small command-line batch programs for fixed-format files")
+# Lines of the extended description stay under 80 columns with the blank dpkg adds.
+set(CPACK_PACKAGE_DESCRIPTION
+    "Four batch programs that each run once without interaction: slotplan\n\
+builds a sorted appointment list, reqpack converts appointment requests\n\
+into 12-byte binary records, payrise raises salaries and writes them as\n\
+56-byte records, and fieldsplit splits a built-in text into fields. Each\n\
+reads its input files from the current directory and writes fixed-format\n\
+text, fixed-layout binary records or standard output.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${SUITE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+include(CPack)
