@@ -3,9 +3,7 @@
 // and the exit status.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
 
 #include "common/output_file.h"
@@ -65,48 +63,6 @@ int convert(std::FILE* input) {
     return 0;
 }
 
-std::string trailing_message(std::size_t bytes) {
-    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " after the last whole record";
-}
-
-std::string bad_kind_message(std::uint64_t record, unsigned char kind) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%02x", kind);
-    return "record " + std::to_string(record) + ": kind byte " + hex + " is not I or E";
-}
-
-// --print [FILE]: the records as text lines on standard output.
-int print(const char* path) {
-    const bool from_stdin = std::strcmp(path, "-") == 0;
-    const char* name = from_stdin ? "standard input" : path;
-    file_owner file;
-    if (!from_stdin) {
-        file.reset(std::fopen(path, "rb"));
-        if (!file) {
-            suite::report_error(name, suite::last_error());
-            return 1;
-        }
-    }
-    const auto result = payrise::print_records(from_stdin ? stdin : file.get(), stdout);
-    if (result.write_error != 0) {
-        suite::report_error("standard output", result.write_error);
-        return 1;
-    }
-    if (result.read_error != 0) {
-        suite::report_error(name, result.read_error);
-        return 1;
-    }
-    if (result.bad_kind) {
-        suite::report(name, bad_kind_message(result.records + 1, result.kind_byte));
-        return 1;
-    }
-    if (result.trailing != 0) {
-        suite::report(name, trailing_message(result.trailing));
-        return 1;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,7 +74,7 @@ int main(int argc, char** argv) {
     if (suite::refuse_extra_arguments(argc, argv, printing ? 2 : 0, kSynopsis))
         return suite::kUsageStatus;
     if (printing) {
-        const int status = print(argc > 2 ? argv[2] : payrise::kOutputName);
+        const int status = payrise::print_file(argc > 2 ? argv[2] : payrise::kOutputName);
         return suite::close_stdout() != 0 ? 1 : status;
     }
 

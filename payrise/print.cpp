@@ -3,6 +3,9 @@
 
 #include <bit>
 #include <charconv>
+#include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "common/process.h"
@@ -21,6 +24,20 @@ double decode_double(const unsigned char* in) {
         bits = bits << 8 | in[k];
     return std::bit_cast<double>(bits);
 }
+
+std::string trailing_message(std::size_t bytes) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " after the last whole record";
+}
+
+std::string bad_kind_message(std::uint64_t record, unsigned char kind) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02x", kind);
+    return "record " + std::to_string(record) + ": kind byte " + hex + " is not I or E";
+}
+
+struct file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 }  // namespace
 
@@ -77,6 +94,37 @@ print_result print_records(std::FILE* in, std::FILE* out) {
     if (std::fflush(out) != 0)
         result.write_error = suite::last_error();
     return result;
+}
+
+int print_file(const char* path) {
+    const bool from_stdin = std::strcmp(path, "-") == 0;
+    const char* name = from_stdin ? "standard input" : path;
+    std::unique_ptr<std::FILE, file_closer> file;
+    if (!from_stdin) {
+        file.reset(std::fopen(path, "rb"));
+        if (!file) {
+            suite::report_error(name, suite::last_error());
+            return 1;
+        }
+    }
+    const auto result = print_records(from_stdin ? stdin : file.get(), stdout);
+    if (result.write_error != 0) {
+        suite::report_error("standard output", result.write_error);
+        return 1;
+    }
+    if (result.read_error != 0) {
+        suite::report_error(name, result.read_error);
+        return 1;
+    }
+    if (result.bad_kind) {
+        suite::report(name, bad_kind_message(result.records + 1, result.kind_byte));
+        return 1;
+    }
+    if (result.trailing != 0) {
+        suite::report(name, trailing_message(result.trailing));
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace payrise

@@ -30,4 +30,8 @@ struct print_result {
 // first record of no kind and at the first read or write error.
 print_result print_records(std::FILE* in, std::FILE* out);
 
+// --print: the records of the file at path (standard input for "-") as text lines on
+// standard output, and a message for whatever stops them. Returns the exit status.
+int print_file(const char* path);
+
 }  // namespace payrise
