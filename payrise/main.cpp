@@ -3,7 +3,6 @@
 // and the exit status.
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <string_view>
 
 #include "common/output_file.h"
@@ -32,11 +31,6 @@ const char kDescription[] =
     "1 if FILE cannot be read or holds anything but whole I and E records.\n"
     "Any other argument is refused with status 2.\n";
 
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_owner = std::unique_ptr<std::FILE, file_closer>;
-
 int convert(std::FILE* input) {
     if (suite::is_own_input(payrise::kOutputName, input, payrise::kInputName))
         return 1;
@@ -48,12 +42,8 @@ int convert(std::FILE* input) {
     const auto result = payrise::read_write(input, output.stream(), stderr);
     using failure = payrise::convert_result::failure;
     // On either failure the output is dropped and binary_f.bin keeps its content.
-    if (result.failed == failure::read) {
-        suite::report_error(payrise::kInputName, result.error);
-        return 1;
-    }
-    if (result.failed == failure::write) {
-        suite::report_error(payrise::kOutputName, result.error);
+    if (result.failed != failure::none) {
+        suite::report_error(result.failed == failure::read ? payrise::kInputName : payrise::kOutputName, result.error);
         return 1;
     }
     if (const int error = output.commit()) {
@@ -78,14 +68,15 @@ int main(int argc, char** argv) {
         return suite::close_stdout() != 0 ? 1 : status;
     }
 
-    file_owner input(std::fopen(payrise::kInputName, "r"));
-    if (!input) {
+    std::FILE* input = std::fopen(payrise::kInputName, "r");
+    if (input == nullptr) {
         const int error = errno;
         std::fputs(payrise::kCheckFileMessage, stdout);
         suite::report_error(payrise::kInputName, error);
         suite::close_stdout();
         return 1;
     }
-    const int status = convert(input.get());
+    const int status = convert(input);
+    std::fclose(input);
     return suite::close_stdout() != 0 ? 1 : status;
 }

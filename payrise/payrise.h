@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string_view>
 
 namespace payrise {
 
@@ -14,13 +13,12 @@ inline constexpr char kInputName[] = "input1.txt";
 inline constexpr char kOutputName[] = "binary_f.bin";
 inline constexpr char kCheckFileMessage[] = "ERROR!! Check file!\n";
 
-// One converted staff line. The texts refer to the line being converted and are
-// valid only until the next line is read; they never reach the file.
+// What a staff line gives its record: the texts between its kind and its salary
+// never reach the file.
 struct staff_record {
-    char kind = 0;                              // I, i, E or e as read
-    std::array<std::string_view, 5> texts{};    // an E line fills the first two
+    char kind = 0;      // I, i, E or e as read
     double salary = 0;
-    char grade = 0;                             // E lines only
+    char grade = 0;     // E lines only
 };
 
 // File layout of a record, little-endian, every byte defined:
@@ -47,8 +45,6 @@ struct convert_result {
     int error = 0;                  // errno of the failure
     std::uint64_t lines = 0;        // lines read, skipped ones included
     std::uint64_t records = 0;      // records written
-    std::uint64_t short_lines = 0;  // lines with too few fields for their kind
-    std::uint64_t long_lines = 0;   // lines longer than kLongestLine
 };
 
 // A line whose text holds more bytes than this before its line end gives no record;

@@ -29,11 +29,11 @@ enum delimiters : unsigned { kBlank = 1, kComma = 2, kLineEnd = 4 };
 
 // Splits a line's text into tokens as strtok does: leading delimiters of the token's
 // set are skipped, the token ends at the next delimiter of that set, which is consumed.
-// The text holds no zero byte, and kWindow bytes may be read after any position of it
-// (they are ignored).
+// The text ends at its first zero byte, as a C string would, and kWindow bytes may be
+// read after any position of it (they are ignored).
 class tokenizer {
   public:
-    explicit tokenizer(std::string_view text) : text_(text), masks_(classify(text.data())) {}
+    explicit tokenizer(std::string_view text) : text_(text) { load(0); }
 
     // The next token; empty (a token never is) when only delimiters are left.
     std::string_view next(unsigned set);
