@@ -111,6 +111,8 @@ void tokenizer::load(std::size_t from) {
         text_ = text_.substr(0, std::min(text_.size(), from + static_cast<std::size_t>(std::countr_zero(masks_.zero))));
 }
 
+// Bits of a mask past the text's end stand for bytes that are not the line's; every
+// step stops at the end before it trusts them.
 std::string_view tokenizer::next(unsigned set) {
     for (;;) {  // skip the leading delimiters
         if (pos_ >= text_.size())
@@ -163,7 +165,7 @@ std::optional<double> salary_from_text(std::string_view text) {
 
 namespace {
 
-// A line as the reader hands it out: its text, or none for a long line.
+// A line as the reader hands it out: its text, which is not to be used for a long line.
 struct next_line {
     bool found = false;
     bool too_long = false;
