@@ -12,6 +12,8 @@
 // before the line end).
 inline constexpr char kRequestFormat[] = "%d %d %d";
 inline constexpr char kEchoFormat[] = "binary %d %d %d \n";
+// A record printed back as a request line of input.txt's own format.
+inline constexpr char kPrintFormat[] = "%d %d %d\n";
 
 // The longest echo line: three numbers of 11 characters, such as -2147483648.
 inline constexpr std::size_t kMaxEchoLine = 44;

@@ -2,7 +2,6 @@
 // request on standard output; prints a records file back, or exports it as text.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -10,17 +9,15 @@
 
 #include "common/output_file.h"
 #include "common/process.h"
+#include "common/record_file.h"
 #include "convert.h"
 #include "part1.h"
-#include "print.h"
 
 namespace {
 
 const char kInputFile[] = "input.txt";
 const char kOpenInputMessage[] = "Check input text file name";
 const char kOpenRecordsMessage[] = "Check records file name";
-
-const char kStandardInput[] = "standard input";
 
 const char kSynopsis[] =
     "usage: reqpack [-r records] [-s hour] [-e hour] [-p name] [-d name] [-x name]\n"
@@ -107,36 +104,13 @@ int run(const file_names& names) {
     return convert(input.get(), names.records_file);
 }
 
-std::string trailing_message(std::size_t bytes) {
-    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " after the last whole record";
-}
-
 // --print [FILE]: the records as request lines on standard output.
 int print_records(const char* path) {
-    const bool from_stdin = std::strcmp(path, "-") == 0;
-    const char* name = from_stdin ? kStandardInput : path;
-    file_ptr file;
-    if (!from_stdin) {
-        file.reset(std::fopen(path, "rb"));
-        if (!file) {
-            suite::report_error(name, suite::last_error());
-            return 1;
-        }
-    }
-    const print_result result = print_requests(from_stdin ? stdin : file.get(), stdout);
-    if (result.write_error != 0) {
-        suite::report_error("standard output", result.write_error);
-        return 1;
-    }
-    if (result.read_error != 0) {
-        suite::report_error(name, result.read_error);
-        return 1;
-    }
-    if (result.trailing != 0) {
-        suite::report(name, trailing_message(result.trailing));
-        return 1;
-    }
-    return 0;
+    return suite::print_record_file(path, kRecordSize, [](const unsigned char* bytes, std::uint64_t, std::FILE* out) {
+        const request_record record = decode_request(bytes);
+        std::fprintf(out, kPrintFormat, record.app_id, record.patient_id, record.hour);
+        return std::string();
+    });
 }
 
 // --export: the records file as the readable file and the parameters file. Both are
