@@ -1,6 +1,6 @@
 // bench_gen: writes the benchmark's large inputs on standard output, the same bytes on
 // every run and every machine for the same arguments.
-#include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -100,13 +100,9 @@ void write_staff(Random& random, std::int64_t index) {
 }
 
 bool parse_count(const char* text, std::int64_t& count) {
-    char* end = nullptr;
-    errno = 0;
-    long long value = std::strtoll(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < 0)
-        return false;
-    count = value;
-    return true;
+    const char* end = text + std::strlen(text);
+    const auto [stop, failure] = std::from_chars(text, end, count);
+    return failure == std::errc{} && stop == end && count >= 0;
 }
 
 }  // namespace
