@@ -26,7 +26,7 @@ void report_error(std::string_view file, int error);
 int last_error();
 
 // Answers --help, -h and --version given as the first argument, on standard output;
-// true when it did. The help is the synopsis (its "usage:" lines), then the description.
+// true when it did. The help is the synopsis (its "usage:" lines), then what it explains.
 bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description);
 
 // The status of a run refused for its arguments.
