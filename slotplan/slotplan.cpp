@@ -43,7 +43,8 @@ int source::get() {
         after_line_end = c == '\n';
     if (c == EOF && std::ferror(in) && error == 0)
         error = suite::last_error();
-    if (recording && c != EOF && recorded.size() < kQuoteSize)
+    last_recorded = recording && c != EOF && recorded.size() < kQuoteSize;
+    if (last_recorded)
         recorded += static_cast<char>(c);
     return c;
 }
@@ -54,8 +55,9 @@ void source::unget(int c) {
         return;
     if (c == '\n')
         --line;
-    if (recording && !recorded.empty() && recorded.size() <= kQuoteSize && recorded.back() == static_cast<char>(c))
+    if (last_recorded)
         recorded.pop_back();
+    last_recorded = false;
     std::ungetc(c, in);
 }
 

@@ -104,6 +104,7 @@ struct source {
     int error = 0;
     std::string recorded;
     bool recording = false;
+    bool last_recorded = false;     // the last character read went into recorded
 
     int get();
     void unget(int c);
