@@ -24,6 +24,7 @@ demo: build
 # The developer presets treat warnings as errors.
 test: deps
 	@tools/need dpkg-dev file || echo "(the Debian package test will be skipped)"
+	@tools/need acl || echo "(the access list test will be skipped)"
 	cmake --preset dev >/dev/null
 	cmake --build --preset dev --parallel $(JOBS)
 	ctest --preset dev

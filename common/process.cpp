@@ -19,6 +19,7 @@ const char* program_name = "suite";
 bool start(const char* program) {
     program_name = program;
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
@@ -43,7 +44,10 @@ void report(std::string_view file, std::string_view what) {
 }
 
 void report_error(std::string_view file, int error) {
-    report(file, std::strerror(error));
+    if (error == kChangedDuringRun)
+        report(file, "was changed by another process during the run; left as it is");
+    else
+        report(file, std::strerror(error));
 }
 
 int last_error() {

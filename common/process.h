@@ -8,7 +8,8 @@ namespace suite {
 
 // Call first in main. Remembers the program's name for its messages, opens /dev/null on
 // any of descriptors 0, 1 and 2 that is closed (so no output file can take its place),
-// and ignores SIGPIPE, so that a reader that went away is a write error to report.
+// and ignores SIGPIPE and SIGXFSZ, so that a reader that went away or a file-size limit
+// is a write error to report.
 // False when a closed descriptor could not be reopened: the run must not go on.
 bool start(const char* program);
 
@@ -18,8 +19,12 @@ const char* program();
 
 // "program: file: what" on standard error.
 void report(std::string_view file, std::string_view what);
-// The same with the system's words for an error number.
+// The same with the system's words for an error number, or ours for kChangedDuringRun.
 void report_error(std::string_view file, int error);
+
+// An error number of the suite's own, beyond the system's: another process changed what
+// an output's name stands for during the run, so the output was left as it is.
+inline constexpr int kChangedDuringRun = 1 << 16;
 
 // The error number of the call that just failed; EIO when it left none (stdio may
 // fail without a system call, and a failure must never read as success).

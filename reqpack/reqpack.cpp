@@ -136,10 +136,21 @@ int export_records(const file_names& names, const hour_range& hours) {
             return 1;
         }
     }
+    if (readable.same_target(parameters)) {
+        suite::report(names.parameters_file, "named for both the readable file and the parameters file; not written");
+        return 1;
+    }
     write_appointments(readable.stream(), records.data(), static_cast<std::int32_t>(records.size()));
     print_parameters(parameters.stream(), names, hours);
+    // Neither replaces its old version before both are whole.
     for (suite::output_file* output : {&readable, &parameters}) {
-        if (const int error = output->commit()) {
+        if (const int error = output->prepare()) {
+            suite::report_error(output->path(), error);
+            return 1;
+        }
+    }
+    for (suite::output_file* output : {&readable, &parameters}) {
+        if (const int error = output->install()) {
             suite::report_error(output->path(), error);
             return 1;
         }

@@ -13,7 +13,8 @@ command -v strace >/dev/null || { echo "strace is missing (Debian package strace
 
 # The calls to fail, and the first call the program itself makes: start-up asks whether
 # descriptor 0 is open. Calls before it belong to the loader.
-calls=(openat read write close fsync rename renameat renameat2 stat lstat fstat newfstatat statx linkat fchmod)
+calls=(openat read write close fsync rename renameat renameat2 stat lstat fstat newfstatat statx linkat fchmod
+       flistxattr fremovexattr)
 marker='fcntl(0, F_GETFD'
 previous='previous output, never to be cut'
 
@@ -101,6 +102,15 @@ scenario() {
   local start
   start=$(grep -n -m1 -F "$marker" "$trace" | cut -d: -f1 || true)
   [ -n "$start" ] || { fail "$program: start-up marker not found in the trace"; return; }
+
+  # Each new output is synced before the first rename puts one in place.
+  if [ ${#outputs[@]} -gt 0 ]; then
+    local renamed synced
+    renamed=$(grep -n -m1 -E '^rename(at2?)?\(' "$trace" | cut -d: -f1 || true)
+    synced=$(head -n "${renamed:-0}" "$trace" | grep -c '^fsync(' || true)
+    [ -n "$renamed" ] && [ "$synced" -ge ${#outputs[@]} ] ||
+      fail "$program: $synced fsync calls before the first rename, for ${#outputs[@]} outputs"
+  fi
 
   local call before total k error
   for call in "${calls[@]}"; do

@@ -1,9 +1,15 @@
 // How every program replaces its output: never over one of its own inputs, through
-// symbolic links, keeping the old file's permission bits.
+// symbolic links, keeping the old file's owner, mode and attributes, in place where the
+// folder takes no new file, never over what another user planted in a shared folder.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_file.h"
 #include "harness.h"
 
 namespace {
@@ -103,22 +110,126 @@ TEST(Replacement, ALinkedOutputIsReplacedWhereItPointsWithItsPermissionBits) {
     fs::remove_all(elsewhere);
 }
 
-TEST(Replacement, AFolderWhereNothingCanBeCreatedIsWrittenInPlace) {
+TEST(Replacement, AFolderWhereNothingCanBeCreatedIsWrittenInPlaceOnceTheResultIsWhole) {
+    for (const Program& p : kPrograms) {
+        const std::string fresh = harness::run(p.name, p.inputs).files[p.output];
+        for (const bool input_readable : {true, false}) {
+            SCOPED_TRACE(std::string(p.name) + (input_readable ? "" : ", input a folder"));
+            harness::Run run;
+            run.program = p.name;
+            run.files = p.inputs;
+            run.files[p.output] = "previous";
+            run.unprivileged = true;
+            run.setup = [&](const fs::path& dir) {
+                fs::permissions(dir / p.output, fs::perms::all, fs::perm_options::replace);
+                if (!input_readable)
+                    harness::replace_by_folder(dir / p.inputs.begin()->first);
+                harness::make_read_only(dir);
+            };
+            auto r = harness::run(run);
+            EXPECT_EQ(r.status, input_readable ? 0 : 1) << r.err;
+            EXPECT_EQ(r.files[p.output], input_readable ? fresh : "previous");
+        }
+    }
+}
+
+std::string attribute(const fs::path& file, const char* name) {
+    std::string value(256, '\0');
+    const ssize_t size = getxattr(file.c_str(), name, value.data(), value.size());
+    value.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
+    return value;
+}
+
+TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
+    const fs::path elsewhere = fs::temp_directory_path() / ("suite-attributes-" + std::to_string(getpid()));
+    fs::create_directories(elsewhere);
     for (const Program& p : kPrograms) {
         SCOPED_TRACE(p.name);
-        const std::string fresh = harness::run(p.name, p.inputs).files[p.output];
+        const fs::path target = elsewhere / p.output;
+        std::ofstream(target) << "previous";
+        if (setxattr(target.c_str(), "user.origin", "kept", 4, 0) != 0)
+            GTEST_SKIP() << "this file system has no user attributes: " << std::strerror(errno);
+        // The named user may write, the owning group only read.
+        if (std::system(("setfacl -m u:daemon:rw-,g::r--,m::rw-,o::--- " + target.string() + " 2>/dev/null").c_str()) != 0)
+            GTEST_SKIP() << "setfacl (Debian package acl) is missing or this file system has no access lists";
+        if (harness::running_as_root()) {
+            ASSERT_EQ(chown(target.c_str(), 1, 1), 0);
+        }
+        struct stat before {};
+        ASSERT_EQ(stat(target.c_str(), &before), 0);
+        const std::string acl = attribute(target, "system.posix_acl_access");
+        ASSERT_FALSE(acl.empty());
+
+        auto r = run_with(p, [&](const fs::path& dir) { fs::create_symlink(target, dir / p.output); });
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(read_all(target), "previous");
+        struct stat after {};
+        ASSERT_EQ(stat(target.c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not written in place";
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(attribute(target, "system.posix_acl_access"), acl);
+        EXPECT_EQ(attribute(target, "user.origin"), "kept");
+    }
+    fs::remove_all(elsewhere);
+}
+
+TEST(Replacement, StickyFolderRuleDecidesAsTheKernel) {
+    constexpr uid_t kUser = 1000;
+    const struct {
+        const char* what;
+        mode_t folder_mode;
+        uid_t folder_owner;
+        mode_t file_type;
+        uid_t file_owner;
+        int protected_regular;
+        int protected_fifos;
+        bool refused;
+    } cases[] = {
+        {"another's file, world-writable sticky folder", S_ISVTX | 0777, 0, S_IFREG, 1, 1, 0, true},
+        {"the same with the setting off", S_ISVTX | 0777, 0, S_IFREG, 1, 0, 2, false},
+        {"no sticky bit", 0777, 0, S_IFREG, 1, 2, 2, false},
+        {"the user's own file", S_ISVTX | 0777, 0, S_IFREG, kUser, 2, 2, false},
+        {"the folder owner's file", S_ISVTX | 0777, 1, S_IFREG, 1, 2, 2, false},
+        {"group-writable folder, setting 1", S_ISVTX | 0775, 0, S_IFREG, 1, 1, 0, false},
+        {"group-writable folder, setting 2", S_ISVTX | 0775, 0, S_IFREG, 1, 2, 0, true},
+        {"a FIFO, fifos protected", S_ISVTX | 0777, 0, S_IFIFO, 1, 0, 1, true},
+        {"a FIFO, only regular files protected", S_ISVTX | 0777, 0, S_IFIFO, 1, 2, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct stat folder {};
+        folder.st_mode = S_IFDIR | c.folder_mode;
+        folder.st_uid = c.folder_owner;
+        struct stat file {};
+        file.st_mode = c.file_type | 0666;
+        file.st_uid = c.file_owner;
+        EXPECT_EQ(suite::sticky_folder_refuses(folder, file, kUser, c.protected_regular, c.protected_fifos), c.refused);
+    }
+}
+
+TEST(Replacement, AnotherUsersFileInASharedStickyFolderIsRefusedAsTheShellRefusesIt) {
+    if (!harness::running_as_root())
+        GTEST_SKIP() << "only root can plant another user's file";
+    if (read_all("/proc/sys/fs/protected_regular").substr(0, 1) == "0")
+        GTEST_SKIP() << "fs.protected_regular is 0 on this machine: the kernel lets `>` write there too";
+    for (const Program& p : kPrograms) {
+        SCOPED_TRACE(p.name);
         harness::Run run;
         run.program = p.name;
         run.files = p.inputs;
-        run.files[p.output] = "previous";
+        run.files[p.output] = "planted";
         run.unprivileged = true;
         run.setup = [&](const fs::path& dir) {
+            ASSERT_EQ(chown((dir / p.output).c_str(), 1, 1), 0);
             fs::permissions(dir / p.output, fs::perms::all, fs::perm_options::replace);
-            harness::make_read_only(dir);
+            fs::permissions(dir, fs::perms::sticky_bit, fs::perm_options::add);
         };
         auto r = harness::run(run);
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.files[p.output], fresh);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, std::string(p.name) + ": " + p.output + ": Permission denied\n");
+        EXPECT_EQ(r.files[p.output], "planted");
     }
 }
 
