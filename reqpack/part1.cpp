@@ -73,7 +73,10 @@ bool apply_option(const option_target& option, const char* value, hour_range& ho
                   file_names& names) {
     if (option.name != nullptr) {
         names.*option.name = value;
-        return true;
+        if (*value != '\0')
+            return true;
+        suite::report(std::string("option -") + option.letter, "the file name is empty");
+        return false;
     }
     if (parse_hour(value, hours.*option.hour))
         return true;

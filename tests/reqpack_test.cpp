@@ -304,12 +304,22 @@ TEST(ReqpackFiles, ClosedPipeOnStandardOutputIsAFailureNotASignal) {
 
 // ---- options ----
 
-TEST(ReqpackOptions, LetterWithoutValueStopsBeforeAnyFileIsTouched) {
-    auto r = harness::run("reqpack", {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}}, {"-s", "8", "-r"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "reqpack: option -r needs a value\n");
-    EXPECT_EQ(r.files["Records.bin"], "old");
+TEST(ReqpackOptions, NoFileNameStopsBeforeAnyFileIsTouched) {
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-s", "8", "-r"}, "reqpack: option -r needs a value\n"},
+        {{"-r", ""}, "reqpack: option -r: the file name is empty\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        auto r = harness::run("reqpack", {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}}, c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.files["Records.bin"], "old");
+    }
 }
 
 TEST(ReqpackInfo, HelpAndVersionAnswerOnlyAsFirstArgument) {
@@ -435,6 +445,12 @@ TEST(ReqpackExport, FailureWritesNeitherFile) {
         {"option without value", {"--export", "-t"}, "reqpack: option -t needs a value\n"},
         {"export over the records file", {"--export", "-t", "Records.bin"},
          "reqpack: Records.bin: is the input file Records.bin itself; not overwritten\n"},
+        {"a direct target that fails", {"--export", "-t", "/dev/full"}, "reqpack: /dev/full: No space left on device\n"},
+        {"one new file for both", {"--export", "-x", "same.txt", "-t", "./same.txt"},
+         "reqpack: ./same.txt: named for both the readable file and the parameters file; not written\n"},
+        {"one old file for both", {"--export", "-t", "Records.xml"},
+         "reqpack: Records.xml: named for both the readable file and the parameters file; not written\n"},
+        {"an empty file name", {"--export", "-x", ""}, "reqpack: option -x: the file name is empty\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
