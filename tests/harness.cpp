@@ -126,7 +126,10 @@ struct Command {
 
 Command build_command(const Run& r, const fs::path& program, const fs::path& capture) {
     Command c;
-    c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
+    // A wrapper such as valgrind would take a closed descriptor for its own files
+    // before the program starts, so a run that needs one closed goes without it.
+    if (r.closed.empty())
+        c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
     if (!c.words.empty())
         c.words.push_back("--log-file=" + (capture / "wrapper.log").string());
     c.words.push_back(program.string());
