@@ -1,28 +1,44 @@
 # Thin wrapper around CMake; see README.md.
-.PHONY: all deps build demo test memcheck fuzz bench package clean
+.PHONY: all deps test-deps build demo test memcheck fuzz bench install uninstall package clean
 
 MAKEFLAGS += --no-print-directory
 
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
-# What the Debian package holds; cpack installs these from the default build.
-PACKAGED = fieldsplit slotplan reqpack payrise doc_files
+PROGRAMS = fieldsplit slotplan reqpack payrise
+# What an installation and the Debian package hold: cmake --install and cpack install these.
+INSTALLED = $(PROGRAMS) doc_files
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+# Two packages of one commit are the same bytes: their file times are the last commit's
+# unless SOURCE_DATE_EPOCH says otherwise (outside a git clone it stays unset).
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+# The packaged programs get the distribution's hardening flags, all of them.
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 
 all: build
 
+# What the programs need to build; the tests need more (test-deps).
 deps:
-	@tools/need cmake g++ make libgtest-dev groff-base strace
+	@tools/need cmake g++ make
 
-# The build users install from: warnings do not stop it.
+test-deps: deps
+	@tools/need libgtest-dev groff-base strace
+
+# The build users install from: the programs, their man pages and the benchmark
+# helpers, no tests; warnings do not stop it.
 build: deps
 	cmake --preset default >/dev/null
 	cmake --build --preset default --parallel $(JOBS)
 
-demo: build
+demo: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default --parallel $(JOBS) --target $(PROGRAMS)
 	tools/demo $(CURDIR)/build/default/bin $(CURDIR)/build/demo
 
-# The developer presets treat warnings as errors.
-test: deps
+# The developer presets build the tests and treat warnings as errors.
+test: test-deps
 	@tools/need dpkg-dev file || echo "(the Debian package test will be skipped)"
 	@tools/need acl || echo "(the access list test will be skipped)"
 	cmake --preset dev >/dev/null
@@ -33,7 +49,7 @@ test: deps
 	ctest --preset asan
 
 # The end-to-end runs under valgrind; any error or leak fails the test that ran it.
-memcheck: deps
+memcheck: test-deps
 	@tools/need valgrind
 	cmake --preset dev >/dev/null
 	cmake --build --preset dev --parallel $(JOBS)
@@ -52,15 +68,33 @@ bench: build
 	@tools/need time hyperfine
 	bench/run $(CURDIR)/build/default/bin $(CURDIR)/build/bench
 
+# The programs, man pages, documents and completion under DESTDIR/PREFIX.
+install: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default --parallel $(JOBS) --target $(INSTALLED)
+	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
+
+# Removes what make install with the same PREFIX and DESTDIR put there.
+uninstall: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default --parallel $(JOBS) --target $(INSTALLED)
+	tools/uninstall build/default "$(PREFIX)" "$(DESTDIR)"
+
 # The Debian package in build/package/, checked by lintian.
 package: deps
 	@tools/need dpkg-dev file lintian
-	cmake --preset default >/dev/null
-	cmake --build --preset default --parallel $(JOBS) --target $(PACKAGED)
+	cmake --preset package -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" >/dev/null
+	cmake --build --preset package --parallel $(JOBS) --target $(INSTALLED)
 	rm -f build/package/*.deb
-	cpack -G DEB --config build/default/CPackConfig.cmake -B build/package
-	lintian --fail-on error build/package/*.deb
+	$(if $(SOURCE_DATE_EPOCH),SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH)) \
+		cpack -G DEB --config build/package-tree/CPackConfig.cmake -B build/package
+	lintian --pedantic -I --fail-on error build/package/*.deb >build/package/lintian.txt; \
+		status=$$?; cat build/package/lintian.txt; exit $$status
+	@if grep -q hardening build/package/lintian.txt; then \
+		echo "package: lintian finds programs built without the hardening flags" >&2; exit 1; fi
 	dpkg-deb -c build/package/*.deb
+	sha256sum build/package/*.deb
 
 clean:
 	rm -rf build

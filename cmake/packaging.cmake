@@ -32,6 +32,11 @@ install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${SUITE_DOC_DIR})
 
 add_custom_target(doc_files ALL DEPENDS ${SUITE_GZIPPED})
 
+# bash-completion loads a command's completion on first use from this folder: under /usr,
+# under ~/.local/share, and under the prefix whose bin folder holds the command.
+install(FILES ${PROJECT_SOURCE_DIR}/completion/reqpack
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${SUITE_DOC_DIR} RENAME copyright)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${SUITE_DOC_DIR})
 

@@ -638,7 +638,7 @@ namespace {
 template <typename StatInput>
 bool is_own_input_by(const char* output, const char* input_name, StatInput stat_input) {
     const auto cannot_compare = [&](int error) {
-        report(output, std::string("cannot be compared with the input file ") + input_name + ": " +
+        report(output, "cannot be compared with the input file " + quote_name(input_name) + ": " +
                            std::strerror(error) + "; not written");
         return true;
     };
@@ -650,7 +650,7 @@ bool is_own_input_by(const char* output, const char* input_name, StatInput stat_
         return error == ENOENT ? false : cannot_compare(error);
     if (!same_file(out, in))
         return false;
-    report(output, std::string("is the input file ") + input_name + " itself; not overwritten");
+    report(output, "is the input file " + quote_name(input_name) + " itself; not overwritten");
     return true;
 }
 

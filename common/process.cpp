@@ -14,6 +14,95 @@ namespace {
 
 const char* program_name = "suite";
 
+// The length of the printable character that starts at `at`: one printable ASCII byte,
+// or a well-formed UTF-8 sequence (RFC 3629: no overlong form, no surrogate) that is
+// not a C1 control. 0 for a control byte or a byte that starts no such sequence.
+std::size_t printable_length(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t k) -> unsigned {
+        return at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0u;
+    };
+    const unsigned lead = byte(0);
+    if (lead < 0x80)
+        return lead >= 0x20 && lead != 0x7f ? 1 : 0;
+    std::size_t length = 0;
+    unsigned low = 0x80;   // the range of the second byte
+    unsigned high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+        low = lead == 0xc2 ? 0xa0 : low;   // U+0080 to U+009F are the C1 controls
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        low = lead == 0xe0 ? 0xa0 : low;
+        high = lead == 0xed ? 0x9f : high;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        low = lead == 0xf0 ? 0x90 : low;
+        high = lead == 0xf4 ? 0x8f : high;
+    } else {
+        return 0;
+    }
+    if (byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k)
+        if (byte(k) < 0x80 || byte(k) > 0xbf)
+            return 0;
+    return length;
+}
+
+bool all_printable(std::string_view text) {
+    for (std::size_t at = 0, length = 0; at < text.size(); at += length)
+        if ((length = printable_length(text, at)) == 0)
+            return false;
+    return true;
+}
+
+// A byte as $'...' and C write it: \n, \t and the like, or three octal digits.
+void append_escape(std::string& out, unsigned char byte) {
+    static constexpr char kLetters[] = "abtnvfr";   // the escapes of bytes 7 to 13
+    out += '\\';
+    if (byte >= 7 && byte <= 13) {
+        out += kLetters[byte - 7];
+        return;
+    }
+    out += static_cast<char>('0' + (byte >> 6));
+    out += static_cast<char>('0' + (byte >> 3 & 7));
+    out += static_cast<char>('0' + (byte & 7));
+}
+
+// The text quoted for the shell: printable runs in '...', a quote as \', and runs of
+// other bytes as $'...'.
+std::string shell_escape(std::string_view text) {
+    enum quoting { none, plain, escaped };
+    quoting inside = none;
+    std::string out;
+    const auto enter = [&](quoting next) {
+        if (inside == next)
+            return;
+        if (inside != none)
+            out += '\'';
+        if (next != none)
+            out += next == plain ? "'" : "$'";
+        inside = next;
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = printable_length(text, at);
+        if (length == 0) {
+            enter(escaped);
+            append_escape(out, static_cast<unsigned char>(text[at++]));
+        } else if (text[at] == '\'') {
+            enter(none);
+            out += "\\'";
+            ++at;
+        } else {
+            enter(plain);
+            out.append(text, at, length);
+            at += length;
+        }
+    }
+    enter(none);
+    return out.empty() ? "''" : out;
+}
+
 }  // namespace
 
 bool start(const char* program) {
@@ -23,11 +112,16 @@ bool start(const char* program) {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        // open takes the lowest free descriptor, which is this one.
-        if (open("/dev/null", O_RDWR) != fd)
+        // open takes the lowest free descriptor, which is this one. Open for the other
+        // direction, a use of the stream fails with EBADF as on the closed descriptor.
+        if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
             return false;
     }
     return true;
+}
+
+void end_quietly_on_closed_pipe() {
+    std::signal(SIGPIPE, SIG_DFL);
 }
 
 void set_program(const char* program) {
@@ -38,9 +132,34 @@ const char* program() {
     return program_name;
 }
 
+std::string quote_name(std::string_view name) {
+    return all_printable(name) ? std::string(name) : shell_escape(name);
+}
+
+std::string quote_argument(std::string_view argument) {
+    if (!all_printable(argument))
+        return shell_escape(argument);
+    std::string quoted(1, '\'');
+    quoted.append(argument);
+    quoted += '\'';
+    return quoted;
+}
+
 void report(std::string_view file, std::string_view what) {
-    std::fprintf(stderr, "%s: %.*s: %.*s\n", program_name, static_cast<int>(file.size()), file.data(),
-                 static_cast<int>(what.size()), what.data());
+    std::string text(what);
+    if (!all_printable(what)) {
+        text.clear();
+        for (std::size_t at = 0; at < what.size();) {
+            const std::size_t length = printable_length(what, at);
+            if (length == 0) {
+                append_escape(text, static_cast<unsigned char>(what[at++]));
+            } else {
+                text.append(what, at, length);
+                at += length;
+            }
+        }
+    }
+    std::fprintf(stderr, "%s: %s: %s\n", program_name, quote_name(file).c_str(), text.c_str());
 }
 
 void report_error(std::string_view file, int error) {
@@ -73,7 +192,8 @@ bool answer_info_option(int argc, char** argv, const char* synopsis, const char*
 bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis) {
     if (argc <= taken + 1)
         return false;
-    std::fprintf(stderr, "%s: unknown argument '%s'\n%s", program_name, argv[taken + 1], synopsis);
+    std::fprintf(stderr, "%s: unknown argument %s\n%s", program_name, quote_argument(argv[taken + 1]).c_str(),
+                 synopsis);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // can trust, --help and --version, its messages, and the checked close of standard output.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace suite {
@@ -9,15 +10,30 @@ namespace suite {
 // Call first in main. Remembers the program's name for its messages, opens /dev/null on
 // any of descriptors 0, 1 and 2 that is closed (so no output file can take its place),
 // and ignores SIGPIPE and SIGXFSZ, so that a reader that went away or a file-size limit
-// is a write error to report.
+// is a write error to report. /dev/null is opened for the other direction, so reading
+// a closed standard input or writing a closed standard output still fails with EBADF,
+// as it would have.
 // False when a closed descriptor could not be reopened: the run must not go on.
 bool start(const char* program);
+
+// For a printer: a reader that goes away ends the run by SIGPIPE, quietly, as it ends
+// cat or seq. Nothing is left half done, since a printer writes no file.
+void end_quietly_on_closed_pipe();
 
 // The name messages begin with; start() sets it, a test of a library may too.
 void set_program(const char* program);
 const char* program();
 
-// "program: file: what" on standard error.
+// A file name as messages show it: unchanged when every byte is printable (UTF-8
+// included); otherwise quoted for the shell, as ls --quoting-style=shell-escape does:
+// 'a'$'\n''b'. So a name never puts a control byte on the terminal or splits a line.
+std::string quote_name(std::string_view name);
+// An argument as messages show it, between single quotes ('-q'); quoted for the shell
+// as above when it holds a byte that is not printable.
+std::string quote_argument(std::string_view argument);
+
+// "program: file: what" on standard error, the file quoted by quote_name. Names inside
+// `what` are the caller's to quote; a control byte left there is printed escaped.
 void report(std::string_view file, std::string_view what);
 // The same with the system's words for an error number, or ours for kChangedDuringRun.
 void report_error(std::string_view file, int error);

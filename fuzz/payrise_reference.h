@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/types.h>
+
+#include "common/process.h"
 
 namespace payrise_reference {
 
@@ -45,9 +48,10 @@ inline void convert(std::FILE* input, std::FILE* output, std::FILE* messages) {
         char* end = nullptr;
         const double s = std::strtod(salary, &end);  // as atof reads it
         if (end == salary) {
-            const int quoted = static_cast<int>(std::strcspn(salary, "\n"));
-            std::fprintf(messages, "payrise: input1.txt: line %lu: salary '%.*s' is not a number, read as 0\n", number,
-                         quoted, salary);
+            // Quoted as every message quotes what it names.
+            const std::string quoted = suite::quote_argument({salary, std::strcspn(salary, "\n")});
+            std::fprintf(messages, "payrise: input1.txt: line %lu: salary %s is not a number, read as 0\n", number,
+                         quoted.c_str());
         }
         double raised = s;
         if (is_i)

@@ -28,7 +28,8 @@ const char kDescription[] =
     "binary_f.bin cannot be written (it then keeps its previous content).\n"
     "--print prints each record of FILE (default binary_f.bin, - for standard input)\n"
     "as a line: the kind letter, the salary and, for kind E, the grade. Exit status:\n"
-    "1 if FILE cannot be read or holds anything but whole I and E records.\n"
+    "1 if FILE cannot be read or holds anything but whole I and E records; a reader\n"
+    "that goes away ends it by SIGPIPE, without a message.\n"
     "Any other argument is refused with status 2.\n";
 
 int convert(std::FILE* input) {

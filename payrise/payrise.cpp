@@ -23,7 +23,7 @@ namespace {
 
 constexpr char kShortLineFormat[] = "payrise: %s: line %ju: too few fields for kind %c, no record written\n";
 constexpr char kLongLineFormat[] = "payrise: %s: line %ju: longer than 1 MiB, no record written\n";
-constexpr char kNotANumberFormat[] = "payrise: %s: line %ju: salary '%.*s' is not a number, read as 0\n";
+constexpr char kNotANumberFormat[] = "payrise: %s: line %ju: salary %s is not a number, read as 0\n";
 
 // I and i (E and e) differ in bit 5 only, and no other byte ORs to i or e.
 char lower_kind(char kind) {
@@ -287,7 +287,7 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
         // Quoted without the line end an I line's salary text may hold.
         if (!value && messages != nullptr)
             std::fprintf(messages, kNotANumberFormat, kInputName, number,
-                         static_cast<int>(salary.size() - (salary.ends_with('\n') ? 1 : 0)), salary.data());
+                         suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
         if (used == kRecordsPerBlock && (write_error = write_block()) != 0)
             break;
         const staff_record record{.kind = kind.front(), .salary = value.value_or(0), .grade = letter == 'e' ? last.front() : '\0'};

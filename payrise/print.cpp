@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/process.h"
 #include "common/record_file.h"
 #include "payrise.h"
 
@@ -51,6 +52,7 @@ std::string print_one(const unsigned char* record, std::uint64_t number, std::FI
 }  // namespace
 
 int print_file(const char* path) {
+    suite::end_quietly_on_closed_pipe();
     return suite::print_record_file(path, kRecordSize, print_one);
 }
 

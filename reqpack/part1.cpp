@@ -80,7 +80,7 @@ bool apply_option(const option_target& option, const char* value, hour_range& ho
     }
     if (parse_hour(value, hours.*option.hour))
         return true;
-    suite::report(std::string("option -") + option.letter, std::string(value) + ": hour out of range");
+    suite::report(std::string("option -") + option.letter, suite::quote_name(value) + ": hour out of range");
     return false;
 }
 
@@ -102,7 +102,8 @@ bool get_main_arguments(int argc, char** argv, hour_range& hours, file_names& na
         const option_target* option = find_option(letter);
         if (option == nullptr) {
             // The pair is skipped as always; only the user learns of it now.
-            std::fprintf(stderr, "%s: option '%s': unknown, ignored\n", suite::program(), argument);
+            std::fprintf(stderr, "%s: option %s: unknown, ignored\n", suite::program(),
+                         suite::quote_argument(argument).c_str());
             continue;
         }
         if (index + 1 >= argc) {

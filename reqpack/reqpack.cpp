@@ -1,5 +1,6 @@
 // reqpack: converts the requests of "input.txt" into 12-byte records, echoing each
 // request on standard output; prints a records file back, or exports it as text.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <limits>
@@ -38,8 +39,31 @@ const char kDescription[] =
     "--export reads the records file (-r) and writes the readable file (-x, default\n"
     "Records.xml) and the parameters file (-t, default Parameters.txt), with the\n"
     "hours of -s and -e; the options are those above.\n"
-    "Exit status: 0 on success, 1 on any failure, 2 for an argument after\n"
-    "--print FILE.\n";
+    "Any other argument that begins with \"--\" ends the run before a file is opened.\n"
+    "Exit status: 0 on success, 1 on any failure, 2 for an unknown \"--\" option or\n"
+    "an argument after --print FILE. A --print whose reader goes away ends by SIGPIPE.\n";
+
+// The options of more than one letter. Any other argument that begins with "--" is a
+// typo, not a letter option whose letter is "-": the pair rule would skip it and go on
+// to replace the records file.
+constexpr std::string_view kLongOptions[] = {"--help", "--version", "--print", "--export"};
+
+// Names the first unknown "--" option with the synopsis on standard error; true when
+// there is one and the run must end with kUsageStatus.
+bool refuse_unknown_long_option(int argc, char** argv) {
+    for (int index = 1; index < argc; ++index) {
+        const std::string_view argument = argv[index];
+        if (!argument.starts_with("--") || std::ranges::find(kLongOptions, argument) != std::end(kLongOptions))
+            continue;
+        std::string hint;
+        if (constexpr std::string_view print = "--print="; argument.starts_with(print))
+            hint = "; write " + suite::quote_argument("--print " + std::string(argument.substr(print.size())));
+        std::fprintf(stderr, "%s: unknown option %s%s\n%s", suite::program(),
+                     suite::quote_argument(argument).c_str(), hint.c_str(), kSynopsis);
+        return true;
+    }
+    return false;
+}
 
 // Says why the conversion stopped early; returns the exit status it calls for.
 int report_input(const convert_result& result) {
@@ -106,6 +130,7 @@ int run(const file_names& names) {
 
 // --print [FILE]: the records as request lines on standard output.
 int print_records(const char* path) {
+    suite::end_quietly_on_closed_pipe();
     return suite::print_record_file(path, kRecordSize, [](const unsigned char* bytes, std::uint64_t, std::FILE* out) {
         const request_record record = decode_request(bytes);
         std::fprintf(out, kPrintFormat, record.app_id, record.patient_id, record.hour);
@@ -165,6 +190,8 @@ int main(int argc, char** argv) {
         return 1;
     if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
         return suite::close_stdout();
+    if (refuse_unknown_long_option(argc, argv))
+        return suite::kUsageStatus;
     const std::string_view mode = argc > 1 ? argv[1] : "";
     hour_range hours;
     file_names names;

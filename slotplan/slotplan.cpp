@@ -319,7 +319,7 @@ int complain(const char* path, const read_report& report) {
                            why_malformed(report.scan.status);
         // A file that ends inside the record shows nothing there to quote.
         if (report.scan.status != scan_status::incomplete)
-            what += ": '" + report.scan.found + "'";
+            what += ": " + suite::quote_argument(report.scan.found);
         suite::report(path, what);
     }
         return 1;

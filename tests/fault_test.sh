@@ -85,12 +85,13 @@ scenario() {
   (cd "$clean" && "$bin/$program" "$@" >"$clean.out" 2>"$clean.err") || status=$?
   [ "$status" = 0 ] || { fail "$program: the run without faults ended with $status"; return; }
 
-  # Run with standard input, output and error closed, no output file may take their
-  # place, and a run that succeeds still succeeds.
+  # Run with standard input and output closed, no output file may take their place: a
+  # run that needs neither still succeeds, one that writes standard output fails (a
+  # message, the previous output kept).
   local dir=$base/closed
   prepare "$dir" "$inputs" "${outputs[@]}"
   status=0
-  (cd "$dir" && "$bin/$program" "$@" <&- >&- 2>&-) || status=$?
+  (cd "$dir" && "$bin/$program" "$@" <&- >&- 2>"$dir.err") || status=$?
   : >"$dir.out"
   cp "$clean.out" "$dir.out"
   check "$program" "$inputs" "$clean" "$dir" "$status" "$program: closed standard descriptors" "${outputs[@]}"

@@ -20,13 +20,27 @@ TEST(FieldsplitOutput, AnyOtherArgumentIsRefusedWithStatusTwo) {
     EXPECT_EQ(r.err, "fieldsplit: unknown argument '-x'\nusage: fieldsplit [-h | --help | --version]\n");
 }
 
-TEST(FieldsplitOutput, FullStandardOutputIsAFailure) {
-    harness::Run run;
-    run.program = "fieldsplit";
-    run.stdout_path = "/dev/full";
-    auto r = harness::run(run);
+TEST(FieldsplitOutput, StandardOutputThatCannotBeWrittenIsAFailure) {
+    harness::Run full;
+    full.program = "fieldsplit";
+    full.stdout_path = "/dev/full";
+    auto r = harness::run(full);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "fieldsplit: standard output: No space left on device\n");
+
+    // Started without it: the /dev/null put in its place must not swallow the lines.
+    harness::Run closed;
+    closed.program = "fieldsplit";
+    closed.closed = {1};
+    auto c = harness::run(closed);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.err, "fieldsplit: standard output: Bad file descriptor\n");
+
+    // The streams it does not use may be closed.
+    closed.closed = {0, 2};
+    auto unused = harness::run(closed);
+    EXPECT_EQ(unused.status, 0);
+    EXPECT_EQ(unused.out, "first\n 25.500000\n second\n 15\n");
 }
 
 TEST(FieldsplitInfo, HelpAndVersionAnswerOnStandardOutput) {

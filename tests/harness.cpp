@@ -126,7 +126,10 @@ struct Command {
 
 Command build_command(const Run& r, const fs::path& program, const fs::path& capture) {
     Command c;
-    c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
+    // A wrapper such as valgrind would take a closed descriptor for its own files
+    // before the program starts, so a run that needs one closed goes without it.
+    if (r.closed.empty())
+        c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
     if (!c.words.empty())
         c.words.push_back("--log-file=" + (capture / "wrapper.log").string());
     c.words.push_back(program.string());
@@ -138,7 +141,8 @@ Command build_command(const Run& r, const fs::path& program, const fs::path& cap
 }
 
 [[noreturn]] void exec_child(const Command& c, const fs::path& dir, const std::string& in,
-                             const std::string& out, const std::string& err, bool unprivileged) {
+                             const std::string& out, const std::string& err, bool unprivileged,
+                             const std::vector<int>& closed) {
     int in_fd = open(in.c_str(), O_RDONLY);
     int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -148,6 +152,8 @@ Command build_command(const Run& r, const fs::path& program, const fs::path& cap
     if (unprivileged && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
         _exit(126);
+    for (const int fd : closed)
+        close(fd);
     execvp(c.argv[0], c.argv.data());
     _exit(127);
 }
@@ -242,7 +248,7 @@ Result run(const Run& r) {
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0)
-        exec_child(command, dir, in, out, err, r.unprivileged);
+        exec_child(command, dir, in, out, err, r.unprivileged, r.closed);
 
     Result result;
     result.status = wait_for(pid);

@@ -18,6 +18,7 @@ struct Run {
     std::function<void(const std::filesystem::path& dir)> setup;
     std::string stdout_path;                    // if set, standard output goes to this file
     std::string stdin_file;                     // if set, standard input comes from this file of the directory
+    std::vector<int> closed;                    // of descriptors 0 to 2, those the program starts without
     // Run as user nobody when the test runs as root, from a copy of the program in a
     // folder nobody can enter; the run fails the test, saying why, where that is impossible.
     bool unprivileged = false;

@@ -2,7 +2,8 @@
 # package_test.sh BUILD_DIR SOURCE_DIR PACKAGE VERSION: builds the Debian package of the
 # build tree with cpack, lists its contents and checks them against the source tree (a
 # stripped program and a gzipped man page for every page in man/, the licence as the
-# copyright file, the README), checks the control fields, and runs every program of an
+# copyright file, the README, reqpack's bash completion; each man page's footer names the
+# package and version), checks the control fields, and runs every program of an
 # extracted copy with --version. Exits 77 (skipped) where the Debian tools are missing.
 set -euo pipefail
 build=$1
@@ -48,6 +49,7 @@ doc=usr/share/doc/$package
 contains "$doc/copyright" && cmp -s "$source/LICENSE" "$root/$doc/copyright" ||
   fail "$doc/copyright is not LICENSE"
 contains "$doc/README.md" || fail "README.md not in $doc"
+contains usr/share/bash-completion/completions/reqpack || fail "reqpack's bash completion is not packed"
 
 for page in "$source"/man/*.1; do
   name=$(basename "$page" .1)
@@ -55,6 +57,7 @@ for page in "$source"/man/*.1; do
   gz=usr/share/man/man1/$name.1.gz
   contains "$program" || { fail "$name: not in usr/bin"; continue; }
   contains "$gz" && gzip -dc "$root/$gz" | cmp -s - "$page" || fail "$name: man page missing as $gz"
+  grep -q "^\.TH .* \"$package $version\"" "$page" || fail "$name: the man page's footer does not name $package $version"
   readelf -S "$root/$program" | grep -q '\.symtab' && fail "$name: not stripped"
   out=$(cd "$work" && "$root/$program" --version) || fail "$name --version: exit status $?"
   [[ $out == "$name"* ]] || fail "$name --version printed '$out'"

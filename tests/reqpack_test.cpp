@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -235,6 +236,15 @@ TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "reqpack: input.txt: No such file or directory\n"
                            "reqpack: standard output: No space left on device\n");
+
+    harness::Run closed;
+    closed.program = "reqpack";
+    closed.files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}};
+    closed.closed = {1};
+    auto c = harness::run(closed);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.err, "reqpack: standard output: Bad file descriptor\n");
+    EXPECT_EQ(c.files["Records.bin"], "old");
 }
 
 TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
@@ -289,35 +299,44 @@ int run_into_closed_pipe(const std::map<std::string, std::string>& files, std::v
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }
 
-TEST(ReqpackFiles, ClosedPipeOnStandardOutputIsAFailureNotASignal) {
+TEST(ReqpackFiles, ClosedPipeFailsAConversionButEndsAPrinterQuietly) {
     std::string err;
     EXPECT_EQ(run_into_closed_pipe({{"input.txt", "1 2 3\n"}}, {}, err), 1);
     EXPECT_EQ(err, "reqpack: standard output: Broken pipe\n");
 
-    // Enough lines to fill the pipe's buffer, stopped at the first failed write.
+    // Enough lines to fill the pipe's buffer; the first failed write ends the printer
+    // as it ends cat.
     std::string records;
     for (int k = 0; k < 20000; ++k)
         records += record_bytes(k, -k, 9);
-    EXPECT_EQ(run_into_closed_pipe({{"Records.bin", records}}, {"--print"}, err), 1);
-    EXPECT_EQ(err, "reqpack: standard output: Broken pipe\n");
+    EXPECT_EQ(run_into_closed_pipe({{"Records.bin", records}}, {"--print"}, err), 128 + SIGPIPE);
+    EXPECT_EQ(err, "");
 }
 
 // ---- options ----
 
-TEST(ReqpackOptions, NoFileNameStopsBeforeAnyFileIsTouched) {
+TEST(ReqpackOptions, BadOptionsStopBeforeAnyFileIsTouched) {
+    const std::string usage = "usage: reqpack [-r records]";
     const struct {
         std::vector<std::string> args;
-        std::string err;
+        int status;
+        std::string err;   // the start of standard error
     } cases[] = {
-        {{"-s", "8", "-r"}, "reqpack: option -r needs a value\n"},
-        {{"-r", ""}, "reqpack: option -r: the file name is empty\n"},
+        {{"-s", "8", "-r"}, 1, "reqpack: option -r needs a value\n"},
+        {{"-r", ""}, 1, "reqpack: option -r: the file name is empty\n"},
+        {{"--pirnt"}, 2, "reqpack: unknown option '--pirnt'\n" + usage},
+        {{"--records", "out.bin"}, 2, "reqpack: unknown option '--records'\n" + usage},
+        {{"-R", "out.bin", "-r", "--"}, 2, "reqpack: unknown option '--'\n" + usage},
+        {{"--print=Records.bin"}, 2, "reqpack: unknown option '--print=Records.bin'; write '--print Records.bin'\n" + usage},
+        {{"--export", "-x", "r.xml", "--tab\n"}, 2, "reqpack: unknown option '--tab'$'\\n'\n" + usage},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.err);
+        SCOPED_TRACE(c.args[0]);
         auto r = harness::run("reqpack", {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}}, c.args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(r.files.size(), 2u);
         EXPECT_EQ(r.files["Records.bin"], "old");
     }
 }
@@ -369,6 +388,7 @@ TEST(ReqpackPrint, LinesAndFailures) {
         int status;
         std::string out;
         std::string err;
+        std::vector<int> closed = {};
     } cases[] = {
         {"default file", {{"Records.bin", two}}, {"--print"}, "", 0, two_lines, ""},
         {"named file", {{"out.bin", two}}, {"--print", "out.bin"}, "", 0, two_lines, ""},
@@ -380,6 +400,9 @@ TEST(ReqpackPrint, LinesAndFailures) {
          "-2147483648 2147483647 0\n", "reqpack: standard input: 1 byte after the last whole record\n"},
         {"missing file", {}, {"--print"}, "", 1, "", "reqpack: Records.bin: No such file or directory\n"},
         {"folder", {}, {"--print", "."}, "", 1, "", "reqpack: .: Is a directory\n"},
+        {"closed standard input", {}, {"--print", "-"}, "", 1, "", "reqpack: standard input: Bad file descriptor\n", {0}},
+        {"closed standard output", {{"Records.bin", two}}, {"--print"}, "", 1, "",
+         "reqpack: standard output: Bad file descriptor\n", {1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -388,6 +411,7 @@ TEST(ReqpackPrint, LinesAndFailures) {
         run.files = c.files;
         run.args = c.args;
         run.stdin_file = c.stdin_file;
+        run.closed = c.closed;
         auto r = harness::run(run);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, c.out);
@@ -441,6 +465,7 @@ TEST(ReqpackExport, FailureWritesNeitherFile) {
         std::string err;
     } cases[] = {
         {"missing records file", {"--export", "-r", "none.bin"}, "reqpack: none.bin: No such file or directory\n"},
+        {"name with a line end", {"--export", "-r", "a\nb"}, "reqpack: 'a'$'\\n''b': No such file or directory\n"},
         {"records file is a folder", {"--export", "-r", "."}, "reqpack: .: Is a directory\n"},
         {"option without value", {"--export", "-t"}, "reqpack: option -t needs a value\n"},
         {"export over the records file", {"--export", "-t", "Records.bin"},

@@ -251,12 +251,25 @@ TEST(SlotplanInfo, HelpAndVersionTouchNoFileAndOtherArgumentsAreRefused) {
     EXPECT_EQ(version.files.count("Appointments.txt"), 0u);
 
     // Any other argument ends the run before a file is opened.
-    for (const char* argument : {"-n", "--helps", "input.csv"}) {
-        auto other = harness::run("slotplan", requests, {argument, "-h"});
+    // It is shown as typed between quotes, unless a byte could not be shown as it is:
+    // then it is quoted as the shell would read it back.
+    const struct {
+        const char* argument;
+        const char* shown;
+    } others[] = {
+        {"-n", "'-n'"},
+        {"--helps", "'--helps'"},
+        {"it's M\xc3\xbcller.csv", "'it's M\xc3\xbcller.csv'"},
+        {"a\nb\x1b[31m", "'a'$'\\n''b'$'\\033''[31m'"},
+        {"\tit's\r", "$'\\t''it'\\''s'$'\\r'"},
+        {"\xff\xc2\x9b\xc3", "$'\\377\\302\\233\\303'"},
+    };
+    for (const auto& o : others) {
+        auto other = harness::run("slotplan", requests, {o.argument, "-h"});
         EXPECT_EQ(other.status, 2);
         EXPECT_EQ(other.out, "");
-        EXPECT_EQ(other.err, std::string("slotplan: unknown argument '") + argument +
-                                 "'\nusage: slotplan [-h | --help | --version]\n");
+        EXPECT_EQ(other.err, std::string("slotplan: unknown argument ") + o.shown +
+                                 "\nusage: slotplan [-h | --help | --version]\n");
         EXPECT_EQ(other.files, requests);
     }
 }
