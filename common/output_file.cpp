@@ -377,10 +377,19 @@ int output_file::open_temporary() {
     if (sink_.fd >= 0 || !no_unnamed_files(errno))
         return sink_.fd >= 0 ? 0 : errno;
     // A named file instead, private to its owner until it is whole.
+    return take_temporary_name([this](const char* name) {
+        sink_.fd = openat(folder_fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        return sink_.fd >= 0;
+    });
+}
+
+// Tries random names in the target's folder until `take` makes one stand (true) or
+// fails otherwise than on a name that is taken; the name is then removed by a signal.
+template <typename Take>
+int output_file::take_temporary_name(Take take) {
     for (int k = 0; k < kMostNameTries; ++k) {
         const std::string name = random_name();
-        sink_.fd = openat(folder_fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (sink_.fd >= 0) {
+        if (take(name.c_str())) {
             temporary_ = name;
             slot_ = arm(folder_fd_, name);
             return 0;
@@ -487,21 +496,12 @@ int output_file::name_temporary() {
     if (!temporary_.empty())
         return 0;
     const std::string proc = "/proc/self/fd/" + std::to_string(sink_.fd);
-    for (int k = 0; k < kMostNameTries; ++k) {
-        const std::string name = random_name();
-        int linked = linkat(AT_FDCWD, proc.c_str(), folder_fd_, name.c_str(), AT_SYMLINK_FOLLOW);
+    return take_temporary_name([&](const char* name) {
+        if (linkat(AT_FDCWD, proc.c_str(), folder_fd_, name, AT_SYMLINK_FOLLOW) == 0)
+            return true;
         // Without /proc, the descriptor itself (which needs more privilege).
-        if (linked != 0 && errno == ENOENT)
-            linked = linkat(sink_.fd, "", folder_fd_, name.c_str(), AT_EMPTY_PATH);
-        if (linked == 0) {
-            temporary_ = name;
-            slot_ = arm(folder_fd_, name);
-            return 0;
-        }
-        if (errno != EEXIST)
-            return errno;
-    }
-    return EEXIST;
+        return errno == ENOENT && linkat(sink_.fd, "", folder_fd_, name, AT_EMPTY_PATH) == 0;
+    });
 }
 
 int output_file::prepare() {

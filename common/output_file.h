@@ -77,6 +77,8 @@ class output_file {
     bool find_folder();
     int check_sticky_rule() const;
     int open_temporary();
+    template <typename Take>
+    int take_temporary_name(Take take);
     int carry_metadata();
     int set_mode();
     int open_in_place();

@@ -48,6 +48,18 @@ harness::Result run_with(const Program& p, std::function<void(const fs::path&)> 
     return harness::run(run);
 }
 
+// A run as user nobody over an output that holds `previous`.
+harness::Result run_as_nobody_over(const Program& p, const std::string& previous,
+                                   std::function<void(const fs::path&)> setup) {
+    harness::Run run;
+    run.program = p.name;
+    run.files = p.inputs;
+    run.files[p.output] = previous;
+    run.unprivileged = true;
+    run.setup = std::move(setup);
+    return harness::run(run);
+}
+
 std::string read_all(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
@@ -115,18 +127,12 @@ TEST(Replacement, AFolderWhereNothingCanBeCreatedIsWrittenInPlaceOnceTheResultIs
         const std::string fresh = harness::run(p.name, p.inputs).files[p.output];
         for (const bool input_readable : {true, false}) {
             SCOPED_TRACE(std::string(p.name) + (input_readable ? "" : ", input a folder"));
-            harness::Run run;
-            run.program = p.name;
-            run.files = p.inputs;
-            run.files[p.output] = "previous";
-            run.unprivileged = true;
-            run.setup = [&](const fs::path& dir) {
+            auto r = run_as_nobody_over(p, "previous", [&](const fs::path& dir) {
                 fs::permissions(dir / p.output, fs::perms::all, fs::perm_options::replace);
                 if (!input_readable)
                     harness::replace_by_folder(dir / p.inputs.begin()->first);
                 harness::make_read_only(dir);
-            };
-            auto r = harness::run(run);
+            });
             EXPECT_EQ(r.status, input_readable ? 0 : 1) << r.err;
             EXPECT_EQ(r.files[p.output], input_readable ? fresh : "previous");
         }
@@ -216,17 +222,11 @@ TEST(Replacement, AnotherUsersFileInASharedStickyFolderIsRefusedAsTheShellRefuse
         GTEST_SKIP() << "fs.protected_regular is 0 on this machine: the kernel lets `>` write there too";
     for (const Program& p : kPrograms) {
         SCOPED_TRACE(p.name);
-        harness::Run run;
-        run.program = p.name;
-        run.files = p.inputs;
-        run.files[p.output] = "planted";
-        run.unprivileged = true;
-        run.setup = [&](const fs::path& dir) {
+        auto r = run_as_nobody_over(p, "planted", [&](const fs::path& dir) {
             ASSERT_EQ(chown((dir / p.output).c_str(), 1, 1), 0);
             fs::permissions(dir / p.output, fs::perms::all, fs::perm_options::replace);
             fs::permissions(dir, fs::perms::sticky_bit, fs::perm_options::add);
-        };
-        auto r = harness::run(run);
+        });
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, std::string(p.name) + ": " + p.output + ": Permission denied\n");
         EXPECT_EQ(r.files[p.output], "planted");
