@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -159,7 +160,16 @@ void report(std::string_view file, std::string_view what) {
             }
         }
     }
-    std::fprintf(stderr, "%s: %s: %s\n", program_name, quote_name(file).c_str(), text.c_str());
+    warn("%s: %s", quote_name(file).c_str(), text.c_str());
+}
+
+void warn(const char* format, ...) {
+    std::fprintf(stderr, "%s: ", program_name);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
 }
 
 void report_error(std::string_view file, int error) {
@@ -192,17 +202,29 @@ bool answer_info_option(int argc, char** argv, const char* synopsis, const char*
 bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis) {
     if (argc <= taken + 1)
         return false;
-    std::fprintf(stderr, "%s: unknown argument %s\n%s", program_name, quote_argument(argv[taken + 1]).c_str(),
-                 synopsis);
+    warn("unknown argument %s", quote_argument(argv[taken + 1]).c_str());
+    std::fputs(synopsis, stderr);
     return true;
 }
 
+void report_stdout_error(int error) {
+    static bool reported = false;
+    if (!reported)
+        report_error("standard output", error);
+    reported = true;
+}
+
 int close_stdout() {
-    if (std::fclose(stdout) != 0) {
-        report_error("standard output", errno);
-        return 1;
-    }
-    return 0;
+    int error = std::fflush(stdout) != 0 ? last_error() : 0;
+    // A write that failed earlier, its reason gone with its errno.
+    if (error == 0 && std::ferror(stdout))
+        error = EIO;
+    if (std::fclose(stdout) != 0 && error == 0)
+        error = last_error();
+    if (error == 0)
+        return 0;
+    report_stdout_error(error);
+    return 1;
 }
 
 }  // namespace suite

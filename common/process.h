@@ -2,6 +2,7 @@
 // can trust, --help and --version, its messages, and the checked close of standard output.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,10 @@ std::string quote_name(std::string_view name);
 // as above when it holds a byte that is not printable.
 std::string quote_argument(std::string_view argument);
 
+// "program: " and the formatted message, one line on standard error: every message the
+// suite adds is written through here, so the compiler checks each format.
+[[gnu::format(printf, 1, 2)]] void warn(const char* format, ...);
+
 // "program: file: what" on standard error, the file quoted by quote_name. Names inside
 // `what` are the caller's to quote; a control byte left there is printed escaped.
 void report(std::string_view file, std::string_view what);
@@ -58,8 +63,18 @@ inline constexpr int kUsageStatus = 2;
 // and the run must end with kUsageStatus.
 bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis);
 
-// Closes standard output; a full disk or a closed pipe shows here at the latest.
-// Returns the exit status it calls for: 0, or 1 after a message.
+// The status of a run that ended two ways: the worse of the two.
+constexpr int worse(int status, int other) {
+    return status > other ? status : other;
+}
+
+// "program: standard output: reason", once a run: a later failure of the same stream,
+// its close say, is not reported again.
+void report_stdout_error(int error);
+
+// Flushes standard output, checks it for any write that failed, and closes it, so a
+// full disk or a closed pipe shows here at the latest. Returns the exit status it
+// calls for: 0, or 1 after a message (none when the failure was reported already).
 int close_stdout();
 
 }  // namespace suite

@@ -2,19 +2,15 @@
 #include "common/record_file.h"
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
+#include "common/file.h"
 #include "common/process.h"
 
 namespace suite {
 namespace {
 
 constexpr std::size_t kRecordsPerBlock = 4096;
-
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 std::string trailing_message(std::size_t bytes) {
     return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + " after the last whole record";
@@ -25,7 +21,7 @@ std::string trailing_message(std::size_t bytes) {
 int print_record_file(const char* path, std::size_t record_size, const print_record& print_one) {
     const bool from_stdin = std::strcmp(path, "-") == 0;
     const char* name = from_stdin ? "standard input" : path;
-    std::unique_ptr<std::FILE, file_closer> file(from_stdin ? nullptr : std::fopen(path, "rb"));
+    file_ptr file(from_stdin ? nullptr : std::fopen(path, "rb"));
     if (!from_stdin && !file) {
         report_error(name, last_error());
         return 1;
@@ -41,7 +37,7 @@ int print_record_file(const char* path, std::size_t record_size, const print_rec
         for (std::size_t at = 0; at + record_size <= got; at += record_size) {
             const std::string refused = print_one(block.data() + at, ++number, stdout);
             if (std::ferror(stdout)) {
-                report_error("standard output", last_error());
+                report_stdout_error(last_error());
                 return 1;
             }
             if (!refused.empty()) {
@@ -57,7 +53,7 @@ int print_record_file(const char* path, std::size_t record_size, const print_rec
         }
         if (got < block.size()) {
             if (std::fflush(stdout) != 0) {
-                report_error("standard output", last_error());
+                report_stdout_error(last_error());
                 return 1;
             }
             if (got % record_size == 0)

@@ -102,7 +102,7 @@ int convert(std::FILE* input, const char* records_name) {
     const convert_result result = convert_requests(input, stdout, records.stream());
     const int status = report_input(result);
     if (result.output == output_failure::echo)
-        suite::report_error("standard output", result.output_error);
+        suite::report_stdout_error(result.output_error);
     if (result.output == output_failure::records)
         suite::report_error(records_name, result.output_error);
     if (result.input == scan_status::read_failed || result.output != output_failure::none)

@@ -1,0 +1,22 @@
+// Signed 32-bit decimals read as atoi reads them, with the range checked.
+#include "common/int32.h"
+
+namespace suite {
+
+int32_status parse_int32(const char* text, std::int32_t& value) {
+    while (is_c_space(static_cast<unsigned char>(*text)))
+        ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    int32_digits number(negative);
+    const bool digits = is_c_digit(*text);
+    for (; is_c_digit(*text); ++text)
+        number.add(*text);
+    if (!number.in_range())
+        return int32_status::out_of_range;
+    value = number.value();
+    return digits ? int32_status::ok : int32_status::no_digits;
+}
+
+}  // namespace suite
