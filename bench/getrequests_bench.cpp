@@ -10,19 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "common/coding.h"
 #include "reqpack/part1.h"
 
 namespace {
 
 constexpr std::size_t kBytesPerRecord = 12;
 constexpr int kRounds = 11;
-
-std::int32_t decode_le32(const unsigned char* in) {
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i)
-        bits |= static_cast<std::uint32_t>(in[i]) << (8 * i);
-    return static_cast<std::int32_t>(bits);
-}
 
 bool write_records(const std::string& path, std::size_t count) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -66,8 +60,8 @@ bool same_records(const std::vector<request_record>& records,
         return false;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const unsigned char* at = bytes.data() + i * kBytesPerRecord;
-        if (records[i].app_id != decode_le32(at) || records[i].patient_id != decode_le32(at + 4) ||
-            records[i].hour != decode_le32(at + 8))
+        if (records[i].app_id != suite::get_int32(at) || records[i].patient_id != suite::get_int32(at + 4) ||
+            records[i].hour != suite::get_int32(at + 8))
             return false;
     }
     return true;

@@ -5,13 +5,11 @@
 #include <charconv>
 #include <cstring>
 
+#include "common/chars.h"
+#include "common/int32.h"
 #include "common/process.h"
 
 namespace {
-
-bool is_digit(int c) {
-    return c >= '0' && c <= '9';
-}
 
 char* put_number(char* out, std::int32_t value) {
     return std::to_chars(out, out + 11, value).ptr;
@@ -86,7 +84,7 @@ bool request_scanner::refill() {
 // sentinel, and only there ask whether the block is used up.
 bool request_scanner::skip_space() {
     for (;;) {
-        while (is_c_space(*pos_))
+        while (suite::is_c_space(*pos_))
             ++pos_;
         if (pos_ != end_)
             return true;
@@ -96,7 +94,7 @@ bool request_scanner::skip_space() {
 }
 
 bool request_scanner::at_digit() {
-    return (pos_ != end_ || refill()) && is_digit(*pos_);
+    return (pos_ != end_ || refill()) && suite::is_c_digit(*pos_);
 }
 
 scan_status request_scanner::read_number(std::int32_t& value) {
@@ -107,20 +105,21 @@ scan_status request_scanner::read_number(std::int32_t& value) {
         ++pos_;
     if (!at_digit())
         return read_failed_ ? scan_status::read_failed : scan_status::not_a_number;
-    const std::uint64_t limit = negative ? 2147483648u : 2147483647u;
-    std::uint64_t magnitude = 0;
+    suite::int32_digits number(negative);
     do {
-        for (; is_digit(*pos_); ++pos_) {
-            magnitude = magnitude * 10 + static_cast<std::uint64_t>(*pos_ - '0');
-            if (magnitude > limit)
-                return scan_status::out_of_range;
-        }
+        // A local position spares a store to the member at every digit.
+        unsigned char* at = pos_;
+        for (; suite::is_c_digit(*at); ++at)
+            number.add(static_cast<char>(*at));
+        pos_ = at;
+        // A number out of range stays so; say it before a refill could fail and hide it.
+        if (!number.in_range())
+            return scan_status::out_of_range;
     } while (at_digit());
     // A read error right after the digits may have cut the number short.
     if (read_failed_)
         return scan_status::read_failed;
-    const auto bits = static_cast<std::uint32_t>(magnitude);
-    value = static_cast<std::int32_t>(negative ? 0u - bits : bits);
+    value = number.value();
     return scan_status::complete;
 }
 

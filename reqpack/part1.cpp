@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "common/coding.h"
+#include "common/file.h"
+#include "common/int32.h"
 #include "common/output_file.h"
 #include "common/process.h"
 
@@ -18,7 +21,9 @@ const char* const parameters_file_n = "Parameters.txt";
 
 namespace {
 
-const char kOpenRecordsMessage[] = "check records file name";
+// Printed by getRequests on standard output, as it always was, when the records file
+// cannot be opened.
+const char kReadRecordsMessage[] = "check records file name";
 const char kOpenReadableMessage[] = "Check readable records file name";
 // The misspelling and the blank at the end are part of the message.
 const char kOpenParametersMessage[] = "Check paramerters file name ";
@@ -48,26 +53,6 @@ const option_target* find_option(char letter) {
     return nullptr;
 }
 
-// Reads an hour as atoi does (leading white space, an optional sign, the digits up to
-// the first other character, no digits give 0), but notices a value that does not
-// fit in 32 bits instead of making one up.
-bool parse_hour(const char* text, std::int32_t& hour) {
-    while (is_c_space(static_cast<unsigned char>(*text)))
-        ++text;
-    const bool negative = *text == '-';
-    if (*text == '-' || *text == '+')
-        ++text;
-    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    std::int64_t magnitude = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        magnitude = magnitude * 10 + (*text - '0');
-        if (magnitude > limit)
-            return false;
-    }
-    hour = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-    return true;
-}
-
 // Applies one option; false after a message when its value cannot be taken.
 bool apply_option(const option_target& option, const char* value, hour_range& hours,
                   file_names& names) {
@@ -78,14 +63,11 @@ bool apply_option(const option_target& option, const char* value, hour_range& ho
         suite::report(std::string("option -") + option.letter, "the file name is empty");
         return false;
     }
-    if (parse_hour(value, hours.*option.hour))
+    // atoi's reading, but a value beyond 32 bits is refused rather than made up.
+    if (suite::parse_int32(value, hours.*option.hour) != suite::int32_status::out_of_range)
         return true;
     suite::report(std::string("option -") + option.letter, suite::quote_name(value) + ": hour out of range");
     return false;
-}
-
-void print_message(const char* message) {
-    std::printf("%s\n", message);
 }
 
 }  // namespace
@@ -102,12 +84,11 @@ bool get_main_arguments(int argc, char** argv, hour_range& hours, file_names& na
         const option_target* option = find_option(letter);
         if (option == nullptr) {
             // The pair is skipped as always; only the user learns of it now.
-            std::fprintf(stderr, "%s: option %s: unknown, ignored\n", suite::program(),
-                         suite::quote_argument(argument).c_str());
+            suite::warn("option %s: unknown, ignored", suite::quote_argument(argument).c_str());
             continue;
         }
         if (index + 1 >= argc) {
-            std::fprintf(stderr, "%s: option -%c needs a value\n", suite::program(), letter);
+            suite::warn("option -%c needs a value", letter);
             ok = false;
             continue;
         }
@@ -117,25 +98,17 @@ bool get_main_arguments(int argc, char** argv, hour_range& hours, file_names& na
 }
 
 void encode_request(const request_record& record, unsigned char* out) {
-    const std::int32_t fields[] = {record.app_id, record.patient_id, record.hour};
-    const std::size_t offsets[] = {kAppIdOffset, kPatientIdOffset, kHourOffset};
-    for (int k = 0; k < 3; ++k) {
-        const auto value = static_cast<std::uint32_t>(fields[k]);
-        unsigned char* field = out + offsets[k];
-        field[0] = static_cast<unsigned char>(value);
-        field[1] = static_cast<unsigned char>(value >> 8);
-        field[2] = static_cast<unsigned char>(value >> 16);
-        field[3] = static_cast<unsigned char>(value >> 24);
-    }
+    suite::put_int32(out + kAppIdOffset, record.app_id);
+    suite::put_int32(out + kPatientIdOffset, record.patient_id);
+    suite::put_int32(out + kHourOffset, record.hour);
+}
+
+request_record decode_request(const unsigned char* in) {
+    return {suite::get_int32(in + kAppIdOffset), suite::get_int32(in + kPatientIdOffset),
+            suite::get_int32(in + kHourOffset)};
 }
 
 namespace {
-
-std::int32_t decode_field(const unsigned char* field) {
-    const std::uint32_t value = std::uint32_t{field[0]} | std::uint32_t{field[1]} << 8 |
-                                std::uint32_t{field[2]} << 16 | std::uint32_t{field[3]} << 24;
-    return static_cast<std::int32_t>(value);
-}
 
 // Large blocks of whole records, so that only the last block can end inside one.
 constexpr std::size_t kReadBlock = kRecordSize * 8192;
@@ -153,11 +126,6 @@ std::size_t remaining_size(std::FILE* file) {
 }
 
 }  // namespace
-
-request_record decode_request(const unsigned char* in) {
-    return {decode_field(in + kAppIdOffset), decode_field(in + kPatientIdOffset),
-            decode_field(in + kHourOffset)};
-}
 
 int read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_record>& records) {
     records.clear();
@@ -179,9 +147,9 @@ int read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_reco
 
 std::vector<request_record> getRequests(const file_names& names) {
     std::vector<request_record> records;
-    file_ptr file(std::fopen(names.records_file, "rb"));
+    suite::file_ptr file(std::fopen(names.records_file, "rb"));
     if (!file) {
-        print_message(kOpenRecordsMessage);
+        std::printf("%s\n", kReadRecordsMessage);
         return records;
     }
     if (const int error = read_requests(file.get(), remaining_size(file.get()), records))
@@ -191,7 +159,7 @@ std::vector<request_record> getRequests(const file_names& names) {
 
 int read_records_file(const char* path, std::vector<request_record>& records) {
     records.clear();
-    file_ptr file(std::fopen(path, "rb"));
+    suite::file_ptr file(std::fopen(path, "rb"));
     if (!file)
         return suite::last_error();
     return read_requests(file.get(), remaining_size(file.get()), records);
@@ -205,7 +173,7 @@ template <typename WriteBody>
 void write_export(const char* path, const char* not_open_message, WriteBody write_body) {
     suite::output_file file(path);
     if (const int error = file.open()) {
-        print_message(not_open_message);
+        std::printf("%s\n", not_open_message);
         suite::report_error(path, error);
         return;
     }

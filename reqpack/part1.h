@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 // Each field refers to one of the default globals below or to an argument of the
@@ -36,17 +35,6 @@ extern const char* const delete_file_n;
 extern const char* const readable_records_file_n;
 extern const char* const accepted_appo_file_n;
 extern const char* const parameters_file_n;
-
-// Closes a file it owns when it goes out of scope.
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
-
-// White space as the C locale knows it: blank, \t, \n, \v, \f, \r.
-inline bool is_c_space(int c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 inline constexpr std::int32_t kDefaultStartHour = 9;
 inline constexpr std::int32_t kDefaultEndHour = 17;

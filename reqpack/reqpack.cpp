@@ -1,13 +1,13 @@
 // reqpack: converts the requests of "input.txt" into 12-byte records, echoing each
 // request on standard output; prints a records file back, or exports it as text.
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/file.h"
 #include "common/output_file.h"
 #include "common/process.h"
 #include "common/record_file.h"
@@ -18,7 +18,8 @@ namespace {
 
 const char kInputFile[] = "input.txt";
 const char kOpenInputMessage[] = "Check input text file name";
-const char kOpenRecordsMessage[] = "Check records file name";
+// Printed when the records file cannot be opened for the conversion to write it.
+const char kWriteRecordsMessage[] = "Check records file name";
 
 const char kSynopsis[] =
     "usage: reqpack [-r records] [-s hour] [-e hour] [-p name] [-d name] [-x name]\n"
@@ -58,8 +59,8 @@ bool refuse_unknown_long_option(int argc, char** argv) {
         std::string hint;
         if (constexpr std::string_view print = "--print="; argument.starts_with(print))
             hint = "; write " + suite::quote_argument("--print " + std::string(argument.substr(print.size())));
-        std::fprintf(stderr, "%s: unknown option %s%s\n%s", suite::program(),
-                     suite::quote_argument(argument).c_str(), hint.c_str(), kSynopsis);
+        suite::warn("unknown option %s%s", suite::quote_argument(argument).c_str(), hint.c_str());
+        std::fputs(kSynopsis, stderr);
         return true;
     }
     return false;
@@ -95,7 +96,7 @@ int report_input(const convert_result& result) {
 int convert(std::FILE* input, const char* records_name) {
     suite::output_file records(records_name);
     if (const int error = records.open()) {
-        std::printf("%s\n", kOpenRecordsMessage);
+        std::printf("%s\n", kWriteRecordsMessage);
         suite::report_error(records_name, error);
         return 1;
     }
@@ -115,9 +116,9 @@ int convert(std::FILE* input, const char* records_name) {
 }
 
 int run(const file_names& names) {
-    file_ptr input(std::fopen(kInputFile, "r"));
+    suite::file_ptr input(std::fopen(kInputFile, "r"));
     if (!input) {
-        const int error = errno;
+        const int error = suite::last_error();
         std::printf("%s\n", kOpenInputMessage);
         suite::report_error(kInputFile, error);
         return 1;
@@ -210,5 +211,5 @@ int main(int argc, char** argv) {
             return 1;
         status = run(names);
     }
-    return suite::close_stdout() != 0 ? 1 : status;
+    return suite::worse(status, suite::close_stdout());
 }
