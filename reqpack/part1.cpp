@@ -9,8 +9,8 @@
 #include "common/coding.h"
 #include "common/file.h"
 #include "common/int32.h"
-#include "common/output_file.h"
 #include "common/process.h"
+#include "export.h"
 
 const char* const records_file_n = "Records.bin";
 const char* const patients_file_n = "Patients.xml";
@@ -24,9 +24,6 @@ namespace {
 // Printed by getRequests on standard output, as it always was, when the records file
 // cannot be opened.
 const char kReadRecordsMessage[] = "check records file name";
-const char kOpenReadableMessage[] = "Check readable records file name";
-// The misspelling and the blank at the end are part of the message.
-const char kOpenParametersMessage[] = "Check paramerters file name ";
 
 // Where the value after each option letter goes: a file name or an hour.
 struct option_target {
@@ -125,6 +122,21 @@ std::size_t remaining_size(std::FILE* file) {
     return static_cast<std::size_t>(info.st_size - at);
 }
 
+// The one reader of a records file behind getRequests and read_records_file, which
+// differ only in how they tell of a failure.
+struct records_read {
+    bool opened;
+    int error;
+};
+
+records_read read_records(const char* path, std::vector<request_record>& records) {
+    records.clear();
+    suite::file_ptr file(std::fopen(path, "rb"));
+    if (!file)
+        return {false, suite::last_error()};
+    return {true, read_requests(file.get(), remaining_size(file.get()), records)};
+}
+
 }  // namespace
 
 int read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_record>& records) {
@@ -147,42 +159,17 @@ int read_requests(std::FILE* in, std::size_t size_hint, std::vector<request_reco
 
 std::vector<request_record> getRequests(const file_names& names) {
     std::vector<request_record> records;
-    suite::file_ptr file(std::fopen(names.records_file, "rb"));
-    if (!file) {
+    const records_read result = read_records(names.records_file, records);
+    if (!result.opened)
         std::printf("%s\n", kReadRecordsMessage);
-        return records;
-    }
-    if (const int error = read_requests(file.get(), remaining_size(file.get()), records))
-        suite::report_error(names.records_file, error);
+    else if (result.error != 0)
+        suite::report_error(names.records_file, result.error);
     return records;
 }
 
 int read_records_file(const char* path, std::vector<request_record>& records) {
-    records.clear();
-    suite::file_ptr file(std::fopen(path, "rb"));
-    if (!file)
-        return suite::last_error();
-    return read_requests(file.get(), remaining_size(file.get()), records);
+    return read_records(path, records).error;
 }
-
-namespace {
-
-// Writes an export through `write_body`; on an open failure the legacy line on standard
-// output, then the reason on standard error.
-template <typename WriteBody>
-void write_export(const char* path, const char* not_open_message, WriteBody write_body) {
-    suite::output_file file(path);
-    if (const int error = file.open()) {
-        std::printf("%s\n", not_open_message);
-        suite::report_error(path, error);
-        return;
-    }
-    write_body(file.stream());
-    if (const int error = file.commit())
-        suite::report_error(path, error);
-}
-
-}  // namespace
 
 void write_appointments(std::FILE* out, const request_record* records, std::int32_t count) {
     std::fprintf(out, kSizeLine, count);
@@ -208,11 +195,11 @@ void print_parameters(std::FILE* out, const file_names& names, const hour_range&
 }
 
 void write_appointments(const request_record* records, std::int32_t count, const file_names& names) {
-    write_export(names.readable_records_file, kOpenReadableMessage,
-                 [&](std::FILE* out) { write_appointments(out, records, count); });
+    const export_file file = readable_export(records, count, names);
+    write_exports({&file, 1}, legacy_lines::print);
 }
 
 void print_parameters(const file_names& names, const hour_range& hours) {
-    write_export(names.parameters_file, kOpenParametersMessage,
-                 [&](std::FILE* out) { print_parameters(out, names, hours); });
+    const export_file file = parameters_export(names, hours);
+    write_exports({&file, 1}, legacy_lines::print);
 }

@@ -12,6 +12,7 @@
 #include "common/process.h"
 #include "common/record_file.h"
 #include "convert.h"
+#include "export.h"
 #include "part1.h"
 
 namespace {
@@ -154,34 +155,9 @@ int export_records(const file_names& names, const hour_range& hours) {
     if (suite::is_own_input(names.readable_records_file, names.records_file) ||
         suite::is_own_input(names.parameters_file, names.records_file))
         return 1;
-    suite::output_file readable(names.readable_records_file);
-    suite::output_file parameters(names.parameters_file);
-    for (suite::output_file* output : {&readable, &parameters}) {
-        if (const int error = output->open()) {
-            suite::report_error(output->path(), error);
-            return 1;
-        }
-    }
-    if (readable.same_target(parameters)) {
-        suite::report(names.parameters_file, "named for both the readable file and the parameters file; not written");
-        return 1;
-    }
-    write_appointments(readable.stream(), records.data(), static_cast<std::int32_t>(records.size()));
-    print_parameters(parameters.stream(), names, hours);
-    // Neither replaces its old version before both are whole.
-    for (suite::output_file* output : {&readable, &parameters}) {
-        if (const int error = output->prepare()) {
-            suite::report_error(output->path(), error);
-            return 1;
-        }
-    }
-    for (suite::output_file* output : {&readable, &parameters}) {
-        if (const int error = output->install()) {
-            suite::report_error(output->path(), error);
-            return 1;
-        }
-    }
-    return 0;
+    const auto count = static_cast<std::int32_t>(records.size());
+    const export_file files[] = {readable_export(records.data(), count, names), parameters_export(names, hours)};
+    return write_exports(files, legacy_lines::omit);
 }
 
 }  // namespace

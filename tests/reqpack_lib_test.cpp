@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "convert.h"
+#include "export.h"
 #include "harness.h"
 #include "common/process.h"
 #include "part1.h"
@@ -338,6 +339,24 @@ TEST(ReqpackExports, FullDiskIsReportedOnStandardError) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "reqpack: /dev/full: No space left on device\n"
               "reqpack: /dev/full: No space left on device\n");
+}
+
+// The program's --export says why a file cannot be opened on standard error only, and
+// the file opened before it keeps its old content.
+TEST(ReqpackExports, ProgramPathPrintsNoLegacyLineAndReplacesNothing) {
+    TempDir dir;
+    const std::string readable = dir.file("Records.xml");
+    const std::string missing = dir.file("no/Parameters.txt");
+    write_bytes(readable, "old xml");
+    const file_names names = names_with("", readable.c_str(), missing.c_str());
+    const request_record record{1, 2, 3};
+    const export_file files[] = {readable_export(&record, 1, names), parameters_export(names, {9, 17})};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(write_exports(files, legacy_lines::omit), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "reqpack: " + missing + ": No such file or directory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(read_bytes(readable), "old xml");
 }
 
 // ---- the converter's scanner and echo, against the C library ----

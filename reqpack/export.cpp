@@ -1,0 +1,80 @@
+// The readable records file and the parameters file as exports, and the loop that
+// writes a set of them so that none replaces its old version before all are whole.
+#include "export.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/output_file.h"
+#include "common/process.h"
+
+namespace {
+
+const char kOpenReadableMessage[] = "Check readable records file name";
+// The misspelling and the blank at the end are part of the message.
+const char kOpenParametersMessage[] = "Check paramerters file name ";
+
+using outputs = std::vector<std::unique_ptr<suite::output_file>>;
+
+int open_all(std::span<const export_file> files, legacy_lines legacy, outputs& opened) {
+    for (const export_file& file : files) {
+        opened.push_back(std::make_unique<suite::output_file>(file.path));
+        if (const int error = opened.back()->open()) {
+            if (legacy == legacy_lines::print)
+                std::printf("%s\n", file.not_open_message);
+            suite::report_error(file.path, error);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Two names for one file would leave only the content installed last.
+int refuse_shared_target(std::span<const export_file> files, const outputs& opened) {
+    for (std::size_t later = 1; later < opened.size(); ++later) {
+        for (std::size_t earlier = 0; earlier < later; ++earlier) {
+            if (!opened[earlier]->same_target(*opened[later]))
+                continue;
+            suite::report(files[later].path, std::string("named for both ") + files[earlier].role + " and " +
+                                                 files[later].role + "; not written");
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Runs one step over every output; the first that fails stops the rest.
+template <typename Step>
+int each_output(const outputs& opened, Step step) {
+    for (const auto& output : opened) {
+        if (const int error = step(*output)) {
+            suite::report_error(output->path(), error);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+export_file readable_export(const request_record* records, std::int32_t count, const file_names& names) {
+    return {names.readable_records_file, "the readable file", kOpenReadableMessage,
+            [=](std::FILE* out) { write_appointments(out, records, count); }};
+}
+
+export_file parameters_export(const file_names& names, const hour_range& hours) {
+    return {names.parameters_file, "the parameters file", kOpenParametersMessage,
+            [&names, &hours](std::FILE* out) { print_parameters(out, names, hours); }};
+}
+
+int write_exports(std::span<const export_file> files, legacy_lines legacy) {
+    outputs opened;
+    if (open_all(files, legacy, opened) != 0 || refuse_shared_target(files, opened) != 0)
+        return 1;
+    for (std::size_t k = 0; k < files.size(); ++k)
+        files[k].write(opened[k]->stream());
+    if (each_output(opened, [](suite::output_file& output) { return output.prepare(); }) != 0)
+        return 1;
+    return each_output(opened, [](suite::output_file& output) { return output.install(); });
+}
