@@ -227,4 +227,13 @@ int close_stdout() {
     return 1;
 }
 
+std::optional<int> begin(const char* program, int argc, char** argv, const char* synopsis,
+                         const char* description) {
+    if (!start(program))
+        return 1;
+    if (answer_info_option(argc, argv, synopsis, description))
+        return close_stdout();
+    return std::nullopt;
+}
+
 }  // namespace suite

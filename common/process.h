@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,12 @@ int last_error();
 // Answers --help, -h and --version given as the first argument, on standard output;
 // true when it did. The help is the synopsis (its "usage:" lines), then what it explains.
 bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description);
+
+// The first lines of every main: start(), then answer_info_option(). The exit status
+// when the run ends there (1 when start() failed, close_stdout()'s after an answer);
+// nothing when the program goes on.
+std::optional<int> begin(const char* program, int argc, char** argv, const char* synopsis,
+                         const char* description);
 
 // The status of a run refused for its arguments.
 inline constexpr int kUsageStatus = 2;

@@ -163,10 +163,8 @@ int export_records(const file_names& names, const hour_range& hours) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!suite::start("reqpack"))
-        return 1;
-    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
-        return suite::close_stdout();
+    if (const auto status = suite::begin("reqpack", argc, argv, kSynopsis, kDescription))
+        return *status;
     if (refuse_unknown_long_option(argc, argv))
         return suite::kUsageStatus;
     const std::string_view mode = argc > 1 ? argv[1] : "";
