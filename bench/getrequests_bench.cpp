@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/coding.h"
+#include "common/process.h"
 #include "reqpack/part1.h"
 
 namespace {
@@ -103,12 +104,11 @@ bool time_rounds(std::vector<Sample>& samples) {
 
 bool make_file(const std::string& path, std::size_t count) {
     if (!write_records(path, count)) {
-        std::fprintf(stderr, "getrequests_bench: cannot write %s\n", path.c_str());
+        suite::warn("cannot write %s", path.c_str());
         return false;
     }
     if (!same_records(load_with_getRequests(path), load_bytes(path))) {
-        std::fprintf(stderr, "getrequests_bench: getRequests on %s does not give the file's records\n",
-                     path.c_str());
+        suite::warn("getRequests on %s does not give the file's records", path.c_str());
         return false;
     }
     return true;
@@ -117,6 +117,8 @@ bool make_file(const std::string& path, std::size_t count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // getRequests reports through the suite's messages too.
+    suite::set_program("getrequests_bench");
     if (argc != 2) {
         std::fputs("usage: getrequests_bench DIR\n", stderr);
         return 2;
@@ -137,7 +139,7 @@ int main(int argc, char** argv) {
     std::remove(one.c_str());
     std::remove(two.c_str());
     if (!ok) {
-        std::fputs("getrequests_bench: a read gave nothing\n", stderr);
+        suite::warn("a read gave nothing");
         return 1;
     }
     for (const Sample& sample : samples)

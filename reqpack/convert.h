@@ -28,7 +28,7 @@ enum class scan_status {
     incomplete,    // the input ends after one or two numbers
     not_a_number,  // a character that cannot start a number, or a sign without digits
     out_of_range,  // a number outside the signed 32-bit range
-    read_failed,   // the stream reported an error (errno tells why)
+    read_failed,   // the stream reported an error (read_error() tells why)
 };
 
 struct scan_result {
@@ -48,7 +48,7 @@ public:
 
     scan_result next(request_record& record);
 
-    // errno of the read that failed; 0 while none has.
+    // The error number of the read that failed; 0 while none has.
     int read_error() const { return read_error_; }
 
 private:
@@ -77,9 +77,9 @@ enum class output_failure { none, echo, records };
 struct convert_result {
     std::int64_t requests = 0;                      // requests echoed and written
     scan_status input = scan_status::end_of_input;  // why the conversion stopped
-    int input_error = 0;                            // errno of a read failure
+    int input_error = 0;                            // error number of a read failure
     output_failure output = output_failure::none;   // the first output that failed
-    int output_error = 0;                           // its errno
+    int output_error = 0;                           // its error number
 };
 
 // Converts every request of `input`: an echo line to `echo` and a record to `records`.
