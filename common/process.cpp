@@ -199,6 +199,15 @@ bool answer_info_option(int argc, char** argv, const char* synopsis, const char*
     return false;
 }
 
+std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
+                            const char* description) {
+    if (!start(program))
+        return 1;
+    if (answer_info_option(argc, argv, synopsis, description))
+        return close_stdout();
+    return std::nullopt;
+}
+
 bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis) {
     if (argc <= taken + 1)
         return false;

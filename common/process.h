@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,12 @@ int last_error();
 // Answers --help, -h and --version given as the first argument, on standard output;
 // true when it did. The help is the synopsis (its "usage:" lines), then what it explains.
 bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description);
+
+// The opening of every main: start(program), then --help, -h or --version answered.
+// The status to end with at once (the start failed, or the answer is given), or
+// nothing when the run goes on.
+std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
+                            const char* description);
 
 // The status of a run refused for its arguments.
 inline constexpr int kUsageStatus = 2;

@@ -34,10 +34,8 @@ const char kDescription[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!suite::start("fieldsplit"))
-        return 1;
-    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
-        return suite::close_stdout();
+    if (const auto status = suite::open_run("fieldsplit", argc, argv, kSynopsis, kDescription))
+        return *status;
     if (suite::refuse_extra_arguments(argc, argv, 0, kSynopsis))
         return suite::kUsageStatus;
 
