@@ -199,21 +199,23 @@ bool answer_info_option(int argc, char** argv, const char* synopsis, const char*
     return false;
 }
 
-std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
-                            const char* description) {
-    if (!start(program))
-        return 1;
-    if (answer_info_option(argc, argv, synopsis, description))
-        return close_stdout();
-    return std::nullopt;
-}
-
 bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis) {
     if (argc <= taken + 1)
         return false;
     warn("unknown argument %s", quote_argument(argv[taken + 1]).c_str());
     std::fputs(synopsis, stderr);
     return true;
+}
+
+std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
+                            const char* description, int taken) {
+    if (!start(program))
+        return 1;
+    if (answer_info_option(argc, argv, synopsis, description))
+        return close_stdout();
+    if (taken != kOwnArguments && refuse_extra_arguments(argc, argv, taken, synopsis))
+        return kUsageStatus;
+    return std::nullopt;
 }
 
 void report_stdout_error(int error) {

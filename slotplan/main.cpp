@@ -72,10 +72,8 @@ int schedule() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const auto status = suite::open_run("slotplan", argc, argv, kSynopsis, kDescription))
+    if (const auto status = suite::open_run("slotplan", argc, argv, kSynopsis, kDescription, 0))
         return *status;
-    if (suite::refuse_extra_arguments(argc, argv, 0, kSynopsis))
-        return suite::kUsageStatus;
     const int status = schedule();
     return suite::worse(suite::close_stdout(), status);
 }
