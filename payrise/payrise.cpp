@@ -6,11 +6,13 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
 
+#include "common/coding.h"
 #include "common/process.h"
 #include "payrise_internal.h"
 
@@ -21,19 +23,26 @@
 namespace payrise {
 namespace {
 
-constexpr char kShortLineFormat[] = "payrise: %s: line %ju: too few fields for kind %c, no record written\n";
-constexpr char kLongLineFormat[] = "payrise: %s: line %ju: longer than 1 MiB, no record written\n";
-constexpr char kNotANumberFormat[] = "payrise: %s: line %ju: salary %s is not a number, read as 0\n";
+constexpr char kShortLineFormat[] = "%s: line %ju: too few fields for kind %c, no record written";
+constexpr char kLongLineFormat[] = "%s: line %ju: longer than 1 MiB, no record written";
+constexpr char kNotANumberFormat[] = "%s: line %ju: salary %s is not a number, read as 0";
+
+// suite::warn's line on the stream the caller chose (none when it is null): tests and
+// fuzz targets read the messages back from memory.
+[[gnu::format(printf, 2, 3)]] void note(std::FILE* messages, const char* format, ...) {
+    if (messages == nullptr)
+        return;
+    std::fprintf(messages, "%s: ", suite::program());
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(messages, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', messages);
+}
 
 // I and i (E and e) differ in bit 5 only, and no other byte ORs to i or e.
 char lower_kind(char kind) {
     return static_cast<char>(kind | 0x20);
-}
-
-void put_double(unsigned char* bytes, double value) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    for (std::size_t k = 0; k < sizeof bits; ++k)
-        bytes[k] = static_cast<unsigned char>(bits >> (8 * k));
 }
 
 // Writes all kRecordSize bytes at into.
@@ -41,10 +50,10 @@ void encode_into(const staff_record& record, unsigned char* into) {
     std::memset(into, 0, kRecordSize);
     into[kKindOffset] = static_cast<unsigned char>(record.kind);
     if (lower_kind(record.kind) == 'e') {
-        put_double(into + kSalaryOffsetE, record.salary);
+        suite::put_double(into + kSalaryOffsetE, record.salary);
         into[kGradeOffsetE] = static_cast<unsigned char>(record.grade);
     } else {
-        put_double(into + kSalaryOffsetI, record.salary);
+        suite::put_double(into + kSalaryOffsetI, record.salary);
     }
 }
 
@@ -261,8 +270,7 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
     while ((line = reader.next()).found) {
         const auto number = static_cast<std::uintmax_t>(++result.lines);
         if (line.too_long) {
-            if (messages != nullptr)
-                std::fprintf(messages, kLongLineFormat, kInputName, number);
+            note(messages, kLongLineFormat, kInputName, number);
             continue;
         }
         // Kind I: text 1 to a blank, texts 2 to 5 and the salary each to a comma. Kind E:
@@ -279,15 +287,14 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
         const std::string_view salary = cursor.next(kComma);
         const std::string_view last = letter == 'i' ? salary : cursor.next(kBlank | kLineEnd);
         if (last.empty()) {
-            if (messages != nullptr)
-                std::fprintf(messages, kShortLineFormat, kInputName, number, kind.front());
+            note(messages, kShortLineFormat, kInputName, number, kind.front());
             continue;
         }
         const std::optional<double> value = salary_from_text(salary);
         // Quoted without the line end an I line's salary text may hold.
-        if (!value && messages != nullptr)
-            std::fprintf(messages, kNotANumberFormat, kInputName, number,
-                         suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
+        if (!value)
+            note(messages, kNotANumberFormat, kInputName, number,
+                 suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
         if (used == kRecordsPerBlock && (write_error = write_block()) != 0)
             break;
         const staff_record record{.kind = kind.front(), .salary = value.value_or(0), .grade = letter == 'e' ? last.front() : '\0'};

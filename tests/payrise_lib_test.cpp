@@ -13,11 +13,16 @@
 #include <vector>
 
 #include "../fuzz/payrise_reference.h"
+#include "common/process.h"
 #include "harness.h"
 #include "payrise.h"
 #include "payrise_internal.h"
+#include "print.h"
 
 namespace {
+
+// Messages begin with the program's name, as the program sets it.
+[[maybe_unused]] const bool kNamed = (suite::set_program("payrise"), true);
 
 using payrise::staff_record;
 
