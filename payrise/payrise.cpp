@@ -202,55 +202,92 @@ class line_reader {
     // A longest line and its line end, and one byte more, which tells a long line.
     static constexpr std::size_t kCapacity = kLongestLine + 2;
 
+    // Where begin_ stands: at the start of a line, or inside the line handed out last,
+    // whose text must stay in place until the next call.
+    enum class place { line_start, inside_line };
+    // What the input can still give: more bytes, nothing more, or nothing after an error.
+    enum class input { open, ended, failed };
+
+    bool read_past_line();
+    next_line cut_line(std::size_t size, bool has_line_end);
+    void fill();
+    next_line no_line() const { return {.found = false, .too_long = false, .text = {}, .error = error_}; }
+
     std::FILE* input_;
     std::size_t chunk_;
     std::unique_ptr<char[]> data_;
-    std::size_t begin_ = 0;  // start of the first line not handed out
+    std::size_t begin_ = 0;  // start of the bytes not handed out or read past
     std::size_t end_ = 0;    // end of the bytes read; a window of zero bytes follows
-    bool skipping_ = false;  // [begin_, end_) is the rest of a line handed out
-    bool at_end_ = false;
-    int error_ = 0;
+    place place_ = place::line_start;
+    input input_state_ = input::open;
+    int error_ = 0;          // input::failed: the read's error number
 };
 
 next_line line_reader::next() {
+    if (place_ == place::inside_line && !read_past_line())
+        return no_line();
     for (;;) {
         const char* const begin = data_.get() + begin_;
         const auto* line_end = static_cast<const char*>(std::memchr(begin, '\n', end_ - begin_));
         const std::size_t size = line_end != nullptr ? static_cast<std::size_t>(line_end - begin) : end_ - begin_;
-        if (skipping_) {  // past the rest of the line handed out last
-            begin_ += size + (line_end != nullptr ? 1 : 0);
-            skipping_ = line_end == nullptr;
-            if (!skipping_)
-                continue;
-        } else if (line_end != nullptr && size <= kLongestLine) {
+        if (line_end != nullptr && size <= kLongestLine) {
             begin_ += size + 1;
             return {.found = true, .too_long = false, .text = {begin, size + 1}};
-        } else if (line_end != nullptr || size > kLongestLine || at_end_ || error_ != 0) {
-            // A text that ends at a zero byte is that long only. An unfinished line is
-            // not converted after a read error: it may be cut short.
-            const void* zero = std::memchr(begin, 0, std::min(size, kLongestLine + 1));
-            if (zero == nullptr && line_end == nullptr && (error_ != 0 || size == 0))
-                break;  // a read error, or the end of the input
-            skipping_ = zero != nullptr || size > kLongestLine;
-            begin_ = skipping_ ? begin_ : end_;
-            const std::size_t text = zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - begin) : size;
-            return {.found = true, .too_long = zero == nullptr && size > kLongestLine, .text = {begin, text}};
         }
-        if (error_ != 0 || at_end_)
-            break;
-        // The unfinished line moves to the front, and more is read after it.
-        std::memmove(data_.get(), begin, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-        const std::size_t wanted = std::min(chunk_, kCapacity - end_);
-        const std::size_t got = std::fread(data_.get() + end_, 1, wanted, input_);
-        if (got < wanted && std::ferror(input_))
-            error_ = suite::last_error();
-        at_end_ = got < wanted && error_ == 0;
-        end_ += got;
-        std::memset(data_.get() + end_, 0, kWindow);
+        if (line_end != nullptr || size > kLongestLine || input_state_ != input::open)
+            return cut_line(size, line_end != nullptr);
+        fill();
     }
-    return {.found = false, .too_long = false, .text = {}, .error = error_};
+}
+
+// Past the rest of the line handed out last, to the start of the next; false when the
+// input ends first.
+bool line_reader::read_past_line() {
+    for (;;) {
+        const char* const begin = data_.get() + begin_;
+        if (const void* line_end = std::memchr(begin, '\n', end_ - begin_)) {
+            begin_ += static_cast<std::size_t>(static_cast<const char*>(line_end) - begin) + 1;
+            place_ = place::line_start;
+            return true;
+        }
+        begin_ = end_;
+        if (input_state_ != input::open)
+            return false;
+        fill();
+    }
+}
+
+// The line at begin_ when no whole line of a text's size is there: a line cut at a zero
+// byte, a long one, or the last one, which has no line end. An unfinished line is not
+// converted after a read error: it may be cut short.
+next_line line_reader::cut_line(std::size_t size, bool has_line_end) {
+    const char* const begin = data_.get() + begin_;
+    const auto* zero = static_cast<const char*>(std::memchr(begin, 0, std::min(size, kLongestLine + 1)));
+    if (zero == nullptr && !has_line_end && (input_state_ == input::failed || size == 0))
+        return no_line();
+    const bool too_long = zero == nullptr && size > kLongestLine;
+    if (zero != nullptr || too_long)
+        place_ = place::inside_line;
+    else
+        begin_ = end_;
+    return {.found = true, .too_long = too_long, .text = {begin, zero != nullptr ? static_cast<std::size_t>(zero - begin) : size}};
+}
+
+// Moves the unfinished line to the front and reads more after it.
+void line_reader::fill() {
+    std::memmove(data_.get(), data_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    const std::size_t wanted = std::min(chunk_, kCapacity - end_);
+    const std::size_t got = std::fread(data_.get() + end_, 1, wanted, input_);
+    if (got < wanted && std::ferror(input_)) {
+        input_state_ = input::failed;
+        error_ = suite::last_error();
+    } else if (got < wanted) {
+        input_state_ = input::ended;
+    }
+    end_ += got;
+    std::memset(data_.get() + end_, 0, kWindow);
 }
 
 }  // namespace
