@@ -2,10 +2,11 @@
 // yardstick of the benchmark. Reads "input1.txt" with fgets, splits each line with strtok,
 // converts the salary with atof, raises it and writes each 56-byte record with fwrite.
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "common/coding.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ constexpr std::size_t kKindAt = 0;
 constexpr std::size_t kSalaryIAt = 48;
 constexpr std::size_t kSalaryEAt = 24;
 constexpr std::size_t kGradeAt = 32;
-
-void put_le_double(unsigned char* out, double value) {
-    std::uint64_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    for (int i = 0; i < 8; ++i)
-        out[i] = static_cast<unsigned char>(bits >> (8 * i));
-}
 
 double raise_i(double s) {
     double a = s + ((s / 2) * 5) / 100;
@@ -50,7 +44,7 @@ bool convert_i(unsigned char* record) {
             return false;
     if (salary == nullptr)
         return false;
-    put_le_double(record + kSalaryIAt, raise_i(std::atof(salary)));
+    suite::put_double(record + kSalaryIAt, raise_i(std::atof(salary)));
     return true;
 }
 
@@ -62,7 +56,7 @@ bool convert_e(unsigned char* record) {
     if (surname == nullptr || name == nullptr || salary == nullptr || grade == nullptr)
         return false;
     record[kGradeAt] = static_cast<unsigned char>(grade[0]);
-    put_le_double(record + kSalaryEAt, raise_e(std::atof(salary), grade[0]));
+    suite::put_double(record + kSalaryEAt, raise_e(std::atof(salary), grade[0]));
     return true;
 }
 

@@ -207,6 +207,17 @@ bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synops
     return true;
 }
 
+std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
+                            const char* description, int taken) {
+    if (!start(program))
+        return 1;
+    if (answer_info_option(argc, argv, synopsis, description))
+        return close_stdout();
+    if (taken != kOwnArguments && refuse_extra_arguments(argc, argv, taken, synopsis))
+        return kUsageStatus;
+    return std::nullopt;
+}
+
 void report_stdout_error(int error) {
     static bool reported = false;
     if (!reported)
@@ -225,15 +236,6 @@ int close_stdout() {
         return 0;
     report_stdout_error(error);
     return 1;
-}
-
-std::optional<int> begin(const char* program, int argc, char** argv, const char* synopsis,
-                         const char* description) {
-    if (!start(program))
-        return 1;
-    if (answer_info_option(argc, argv, synopsis, description))
-        return close_stdout();
-    return std::nullopt;
 }
 
 }  // namespace suite

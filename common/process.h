@@ -56,14 +56,15 @@ int last_error();
 // true when it did. The help is the synopsis (its "usage:" lines), then what it explains.
 bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description);
 
-// The first lines of every main: start(), then answer_info_option(). The exit status
-// when the run ends there (1 when start() failed, close_stdout()'s after an answer);
-// nothing when the program goes on.
-std::optional<int> begin(const char* program, int argc, char** argv, const char* synopsis,
-                         const char* description);
-
 // The status of a run refused for its arguments.
 inline constexpr int kUsageStatus = 2;
+
+// The opening of every main: start(program); --help, -h or --version answered; and
+// any argument after the `taken` first ones refused, unless taken is kOwnArguments.
+// The status to end with at once, or nothing when the run goes on.
+inline constexpr int kOwnArguments = -1;   // the program checks its arguments itself
+std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
+                            const char* description, int taken);
 
 // For a run that takes no more arguments than the `taken` first ones: names the first
 // argument after them, with the synopsis, on standard error; true when there was one

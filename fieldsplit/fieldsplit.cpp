@@ -34,12 +34,8 @@ const char kDescription[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!suite::start("fieldsplit"))
-        return 1;
-    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
-        return suite::close_stdout();
-    if (suite::refuse_extra_arguments(argc, argv, 0, kSynopsis))
-        return suite::kUsageStatus;
+    if (const auto status = suite::open_run("fieldsplit", argc, argv, kSynopsis, kDescription, 0))
+        return *status;
 
     if (std::sscanf(tokenstring, kSplitFormat, o, s, t, f) != 4) {
         suite::report("built-in text", "does not split into four fields");

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/process.h"
 #include "fuzz_support.h"
 #include "payrise.h"
 #include "payrise_reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    suite::set_program("payrise");   // as the program names its messages
     fuzz::memory_input input(data, size);
     fuzz::memory_output records;
     fuzz::memory_output messages;

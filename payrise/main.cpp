@@ -1,7 +1,6 @@
 // payrise: converts "input1.txt" into "binary_f.bin", or prints such a file back;
 // opens the files, runs read_write or the printer and maps what happened to messages
 // and the exit status.
-#include <cerrno>
 #include <cstdio>
 #include <string_view>
 
@@ -57,21 +56,17 @@ int convert(std::FILE* input) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!suite::start("payrise"))
-        return 1;
-    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
-        return suite::close_stdout();
     const bool printing = argc > 1 && std::string_view(argv[1]) == "--print";
-    if (suite::refuse_extra_arguments(argc, argv, printing ? 2 : 0, kSynopsis))
-        return suite::kUsageStatus;
+    if (const auto status = suite::open_run("payrise", argc, argv, kSynopsis, kDescription, printing ? 2 : 0))
+        return *status;
     if (printing) {
         const int status = payrise::print_file(argc > 2 ? argv[2] : payrise::kOutputName);
-        return suite::close_stdout() != 0 ? 1 : status;
+        return suite::worse(suite::close_stdout(), status);
     }
 
     std::FILE* input = std::fopen(payrise::kInputName, "r");
     if (input == nullptr) {
-        const int error = errno;
+        const int error = suite::last_error();
         std::fputs(payrise::kCheckFileMessage, stdout);
         suite::report_error(payrise::kInputName, error);
         suite::close_stdout();
@@ -79,5 +74,5 @@ int main(int argc, char** argv) {
     }
     const int status = convert(input);
     std::fclose(input);
-    return suite::close_stdout() != 0 ? 1 : status;
+    return suite::worse(suite::close_stdout(), status);
 }

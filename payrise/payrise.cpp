@@ -6,11 +6,13 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
 
+#include "common/coding.h"
 #include "common/process.h"
 #include "payrise_internal.h"
 
@@ -21,19 +23,26 @@
 namespace payrise {
 namespace {
 
-constexpr char kShortLineFormat[] = "payrise: %s: line %ju: too few fields for kind %c, no record written\n";
-constexpr char kLongLineFormat[] = "payrise: %s: line %ju: longer than 1 MiB, no record written\n";
-constexpr char kNotANumberFormat[] = "payrise: %s: line %ju: salary %s is not a number, read as 0\n";
+constexpr char kShortLineFormat[] = "%s: line %ju: too few fields for kind %c, no record written";
+constexpr char kLongLineFormat[] = "%s: line %ju: longer than 1 MiB, no record written";
+constexpr char kNotANumberFormat[] = "%s: line %ju: salary %s is not a number, read as 0";
+
+// suite::warn's line on the stream the caller chose (none when it is null): tests and
+// fuzz targets read the messages back from memory.
+[[gnu::format(printf, 2, 3)]] void note(std::FILE* messages, const char* format, ...) {
+    if (messages == nullptr)
+        return;
+    std::fprintf(messages, "%s: ", suite::program());
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(messages, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', messages);
+}
 
 // I and i (E and e) differ in bit 5 only, and no other byte ORs to i or e.
 char lower_kind(char kind) {
     return static_cast<char>(kind | 0x20);
-}
-
-void put_double(unsigned char* bytes, double value) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    for (std::size_t k = 0; k < sizeof bits; ++k)
-        bytes[k] = static_cast<unsigned char>(bits >> (8 * k));
 }
 
 // Writes all kRecordSize bytes at into.
@@ -41,10 +50,10 @@ void encode_into(const staff_record& record, unsigned char* into) {
     std::memset(into, 0, kRecordSize);
     into[kKindOffset] = static_cast<unsigned char>(record.kind);
     if (lower_kind(record.kind) == 'e') {
-        put_double(into + kSalaryOffsetE, record.salary);
+        suite::put_double(into + kSalaryOffsetE, record.salary);
         into[kGradeOffsetE] = static_cast<unsigned char>(record.grade);
     } else {
-        put_double(into + kSalaryOffsetI, record.salary);
+        suite::put_double(into + kSalaryOffsetI, record.salary);
     }
 }
 
@@ -193,55 +202,92 @@ class line_reader {
     // A longest line and its line end, and one byte more, which tells a long line.
     static constexpr std::size_t kCapacity = kLongestLine + 2;
 
+    // Where begin_ stands: at the start of a line, or inside the line handed out last,
+    // whose text must stay in place until the next call.
+    enum class place { line_start, inside_line };
+    // What the input can still give: more bytes, nothing more, or nothing after an error.
+    enum class input { open, ended, failed };
+
+    bool read_past_line();
+    next_line cut_line(std::size_t size, bool has_line_end);
+    void fill();
+    next_line no_line() const { return {.found = false, .too_long = false, .text = {}, .error = error_}; }
+
     std::FILE* input_;
     std::size_t chunk_;
     std::unique_ptr<char[]> data_;
-    std::size_t begin_ = 0;  // start of the first line not handed out
+    std::size_t begin_ = 0;  // start of the bytes not handed out or read past
     std::size_t end_ = 0;    // end of the bytes read; a window of zero bytes follows
-    bool skipping_ = false;  // [begin_, end_) is the rest of a line handed out
-    bool at_end_ = false;
-    int error_ = 0;
+    place place_ = place::line_start;
+    input input_state_ = input::open;
+    int error_ = 0;          // input::failed: the read's error number
 };
 
 next_line line_reader::next() {
+    if (place_ == place::inside_line && !read_past_line())
+        return no_line();
     for (;;) {
         const char* const begin = data_.get() + begin_;
         const auto* line_end = static_cast<const char*>(std::memchr(begin, '\n', end_ - begin_));
         const std::size_t size = line_end != nullptr ? static_cast<std::size_t>(line_end - begin) : end_ - begin_;
-        if (skipping_) {  // past the rest of the line handed out last
-            begin_ += size + (line_end != nullptr ? 1 : 0);
-            skipping_ = line_end == nullptr;
-            if (!skipping_)
-                continue;
-        } else if (line_end != nullptr && size <= kLongestLine) {
+        if (line_end != nullptr && size <= kLongestLine) {
             begin_ += size + 1;
             return {.found = true, .too_long = false, .text = {begin, size + 1}};
-        } else if (line_end != nullptr || size > kLongestLine || at_end_ || error_ != 0) {
-            // A text that ends at a zero byte is that long only. An unfinished line is
-            // not converted after a read error: it may be cut short.
-            const void* zero = std::memchr(begin, 0, std::min(size, kLongestLine + 1));
-            if (zero == nullptr && line_end == nullptr && (error_ != 0 || size == 0))
-                break;  // a read error, or the end of the input
-            skipping_ = zero != nullptr || size > kLongestLine;
-            begin_ = skipping_ ? begin_ : end_;
-            const std::size_t text = zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - begin) : size;
-            return {.found = true, .too_long = zero == nullptr && size > kLongestLine, .text = {begin, text}};
         }
-        if (error_ != 0 || at_end_)
-            break;
-        // The unfinished line moves to the front, and more is read after it.
-        std::memmove(data_.get(), begin, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-        const std::size_t wanted = std::min(chunk_, kCapacity - end_);
-        const std::size_t got = std::fread(data_.get() + end_, 1, wanted, input_);
-        if (got < wanted && std::ferror(input_))
-            error_ = suite::last_error();
-        at_end_ = got < wanted && error_ == 0;
-        end_ += got;
-        std::memset(data_.get() + end_, 0, kWindow);
+        if (line_end != nullptr || size > kLongestLine || input_state_ != input::open)
+            return cut_line(size, line_end != nullptr);
+        fill();
     }
-    return {.found = false, .too_long = false, .text = {}, .error = error_};
+}
+
+// Past the rest of the line handed out last, to the start of the next; false when the
+// input ends first.
+bool line_reader::read_past_line() {
+    for (;;) {
+        const char* const begin = data_.get() + begin_;
+        if (const void* line_end = std::memchr(begin, '\n', end_ - begin_)) {
+            begin_ += static_cast<std::size_t>(static_cast<const char*>(line_end) - begin) + 1;
+            place_ = place::line_start;
+            return true;
+        }
+        begin_ = end_;
+        if (input_state_ != input::open)
+            return false;
+        fill();
+    }
+}
+
+// The line at begin_ when no whole line of a text's size is there: a line cut at a zero
+// byte, a long one, or the last one, which has no line end. An unfinished line is not
+// converted after a read error: it may be cut short.
+next_line line_reader::cut_line(std::size_t size, bool has_line_end) {
+    const char* const begin = data_.get() + begin_;
+    const auto* zero = static_cast<const char*>(std::memchr(begin, 0, std::min(size, kLongestLine + 1)));
+    if (zero == nullptr && !has_line_end && (input_state_ == input::failed || size == 0))
+        return no_line();
+    const bool too_long = zero == nullptr && size > kLongestLine;
+    if (zero != nullptr || too_long)
+        place_ = place::inside_line;
+    else
+        begin_ = end_;
+    return {.found = true, .too_long = too_long, .text = {begin, zero != nullptr ? static_cast<std::size_t>(zero - begin) : size}};
+}
+
+// Moves the unfinished line to the front and reads more after it.
+void line_reader::fill() {
+    std::memmove(data_.get(), data_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    const std::size_t wanted = std::min(chunk_, kCapacity - end_);
+    const std::size_t got = std::fread(data_.get() + end_, 1, wanted, input_);
+    if (got < wanted && std::ferror(input_)) {
+        input_state_ = input::failed;
+        error_ = suite::last_error();
+    } else if (got < wanted) {
+        input_state_ = input::ended;
+    }
+    end_ += got;
+    std::memset(data_.get() + end_, 0, kWindow);
 }
 
 }  // namespace
@@ -261,8 +307,7 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
     while ((line = reader.next()).found) {
         const auto number = static_cast<std::uintmax_t>(++result.lines);
         if (line.too_long) {
-            if (messages != nullptr)
-                std::fprintf(messages, kLongLineFormat, kInputName, number);
+            note(messages, kLongLineFormat, kInputName, number);
             continue;
         }
         // Kind I: text 1 to a blank, texts 2 to 5 and the salary each to a comma. Kind E:
@@ -279,15 +324,14 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
         const std::string_view salary = cursor.next(kComma);
         const std::string_view last = letter == 'i' ? salary : cursor.next(kBlank | kLineEnd);
         if (last.empty()) {
-            if (messages != nullptr)
-                std::fprintf(messages, kShortLineFormat, kInputName, number, kind.front());
+            note(messages, kShortLineFormat, kInputName, number, kind.front());
             continue;
         }
         const std::optional<double> value = salary_from_text(salary);
         // Quoted without the line end an I line's salary text may hold.
-        if (!value && messages != nullptr)
-            std::fprintf(messages, kNotANumberFormat, kInputName, number,
-                         suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
+        if (!value)
+            note(messages, kNotANumberFormat, kInputName, number,
+                 suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
         if (used == kRecordsPerBlock && (write_error = write_block()) != 0)
             break;
         const staff_record record{.kind = kind.front(), .salary = value.value_or(0), .grade = letter == 'e' ? last.front() : '\0'};

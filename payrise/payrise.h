@@ -58,7 +58,8 @@ inline constexpr std::size_t kRecordsPerBlock = 4096;
 
 // Converts every line of input into records on output, stopping at the first read
 // or write error. A line with too few fields, or a long one, gives no record and one
-// message on messages (which may be null). Output is flushed, not closed.
+// message on messages (which may be null), begun with suite::program() as every message
+// is. Output is flushed, not closed.
 convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messages,
                           std::size_t chunk_size = kChunkSize);
 

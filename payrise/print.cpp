@@ -1,12 +1,12 @@
-// The line of one 56-byte record, for payrise --print.
+// payrise --print: the line of one 56-byte record, and the printing of a whole file.
 #include "print.h"
 
-#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "common/coding.h"
 #include "common/process.h"
 #include "common/record_file.h"
 #include "payrise.h"
@@ -18,14 +18,9 @@ namespace {
 // (-2.2250738585072014e-308), a blank, a grade and the line end.
 constexpr std::size_t kMaxPrintLine = 29;
 
-double decode_double(const unsigned char* in) {
-    std::uint64_t bits = 0;
-    for (int k = 7; k >= 0; --k)
-        bits = bits << 8 | in[k];
-    return std::bit_cast<double>(bits);
-}
+}  // namespace
 
-std::string print_one(const unsigned char* record, std::uint64_t number, std::FILE* out) {
+std::string print_line(const unsigned char* record, std::uint64_t number, std::FILE* out) {
     const char kind = static_cast<char>(record[kKindOffset]);
     const bool is_i = kind == 'I' || kind == 'i';
     const bool is_e = kind == 'E' || kind == 'e';
@@ -38,7 +33,7 @@ std::string print_one(const unsigned char* record, std::uint64_t number, std::FI
     char* at = line;
     *at++ = kind;
     *at++ = ' ';
-    const double salary = decode_double(record + (is_i ? kSalaryOffsetI : kSalaryOffsetE));
+    const double salary = suite::get_double(record + (is_i ? kSalaryOffsetI : kSalaryOffsetE));
     at = std::to_chars(at, line + kMaxPrintLine, salary).ptr;
     if (is_e) {
         *at++ = ' ';
@@ -49,11 +44,9 @@ std::string print_one(const unsigned char* record, std::uint64_t number, std::FI
     return {};
 }
 
-}  // namespace
-
 int print_file(const char* path) {
     suite::end_quietly_on_closed_pipe();
-    return suite::print_record_file(path, kRecordSize, print_one);
+    return suite::print_record_file(path, kRecordSize, print_line);
 }
 
 }  // namespace payrise

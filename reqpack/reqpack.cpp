@@ -163,7 +163,7 @@ int export_records(const file_names& names, const hour_range& hours) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const auto status = suite::begin("reqpack", argc, argv, kSynopsis, kDescription))
+    if (const auto status = suite::open_run("reqpack", argc, argv, kSynopsis, kDescription, suite::kOwnArguments))
         return *status;
     if (refuse_unknown_long_option(argc, argv))
         return suite::kUsageStatus;

@@ -47,7 +47,7 @@ int schedule() {
     }
 
     const int count = get_appointments(kRequestsFile, requests, kLimit, report);
-    status |= complain(kRequestsFile, report);
+    status = suite::worse(status, complain(kRequestsFile, report));
     if (stops_run(report))
         return status;
 
@@ -72,12 +72,8 @@ int schedule() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!suite::start("slotplan"))
-        return 1;
-    if (suite::answer_info_option(argc, argv, kSynopsis, kDescription))
-        return suite::close_stdout();
-    if (suite::refuse_extra_arguments(argc, argv, 0, kSynopsis))
-        return suite::kUsageStatus;
+    if (const auto status = suite::open_run("slotplan", argc, argv, kSynopsis, kDescription, 0))
+        return *status;
     const int status = schedule();
-    return suite::close_stdout() | status;
+    return suite::worse(suite::close_stdout(), status);
 }

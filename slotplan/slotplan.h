@@ -1,5 +1,5 @@
-// slotplan: the appointment scheduler's records, the readers of People.txt and
-// AppointmentReqs.txt, the pipeline that pairs, thins and sorts, and the writer.
+// slotplan: the appointment scheduler's records, its scanner and the readers of People.txt
+// and AppointmentReqs.txt, the pipeline that pairs, thins and sorts, and the writer.
 #pragma once
 
 #include <cstddef>
@@ -93,24 +93,7 @@ struct scan_result {
     int error = 0;              // read_error: the system's error number
 };
 
-// Where a reader stands in its file: the line it is on, the first read error, and the
-// characters of the field being scanned, kept for a message about it.
-struct source {
-    explicit source(std::FILE* file) : in(file) {}
-
-    std::FILE* in;
-    long line = 1;
-    bool after_line_end = false;    // the last character read ended a line
-    int error = 0;
-    std::string recorded;
-    bool recording = false;
-    bool last_recorded = false;     // the last character read went into recorded
-
-    int get();
-    void unget(int c);
-};
-
-scan_result scan_record(source& in, const char* format, std::span<const scan_target> targets);
+// Scans one record; the lines it names count from where `in` stands, as line 1.
 scan_result scan_record(std::FILE* in, const char* format, std::span<const scan_target> targets);
 
 // What a reader met besides good records. The count it returns stays the count.

@@ -13,11 +13,16 @@
 #include <vector>
 
 #include "../fuzz/payrise_reference.h"
+#include "common/process.h"
 #include "harness.h"
 #include "payrise.h"
 #include "payrise_internal.h"
+#include "print.h"
 
 namespace {
+
+// Messages begin with the program's name, as the program sets it.
+[[maybe_unused]] const bool kNamed = (suite::set_program("payrise"), true);
 
 using payrise::staff_record;
 
@@ -275,6 +280,23 @@ TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
     EXPECT_EQ(std::string(said, said_size), "payrise: input1.txt: line " + std::to_string(block + 1) +
                                                 ": too few fields for kind E, no record written\n");
     std::free(said);
+}
+
+// The printer's line of a record the encoder wrote, the longest one included, and a
+// record of no kind, which writes nothing.
+TEST(PayrisePrint, LineOfEachKindAndRefusalOfOthers) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    const auto line = [&](const staff_record& record, std::uint64_t number) {
+        return payrise::print_line(payrise::encode_staff_record(record).data(), number, out);
+    };
+    EXPECT_EQ(line({.kind = 'i', .salary = 1234.5}, 1), "");
+    EXPECT_EQ(line({.kind = 'E', .salary = -2.2250738585072014e-308, .grade = 'c'}, 2), "");
+    EXPECT_EQ(line({.kind = 'x', .salary = 7}, 3), "record 3: kind byte 0x78 is not I or E");
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, size), "i 1234.5\nE -2.2250738585072014e-308 c\n");
+    std::free(text);
 }
 
 }  // namespace
