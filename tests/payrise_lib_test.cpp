@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "../fuzz/payrise_reference.h"
 #include "harness.h"
+#include "payrise_reference.h"
 #include "payrise.h"
 #include "payrise_internal.h"
 
@@ -168,26 +168,17 @@ struct converted {
 
 // The converter, ours or the reference, over memory streams.
 converted convert(const std::string& input, std::size_t chunk_size, bool reference = false) {
-    std::vector<char> bytes(input.begin(), input.end());
-    bytes.push_back('\0');
-    std::FILE* in = fmemopen(bytes.data(), input.size(), "r");
-    char* records = nullptr;
-    char* messages = nullptr;
-    std::size_t records_size = 0;
-    std::size_t messages_size = 0;
-    std::FILE* out = open_memstream(&records, &records_size);
-    std::FILE* said = open_memstream(&messages, &messages_size);
+    const harness::memory_input in(input);
+    harness::memory_output records;
+    harness::memory_output messages;
     if (reference)
-        payrise_reference::convert(in, out, said);
+        payrise_reference::convert(in.get(), records.get(), messages.get());
     else
-        EXPECT_EQ(payrise::read_write(in, out, said, chunk_size).failed, payrise::convert_result::failure::none);
-    std::fclose(said);
-    std::fclose(out);
-    std::fclose(in);
-    converted result{std::string(records, records_size), std::string(messages, messages_size)};
-    std::free(records);
-    std::free(messages);
-    return result;
+        EXPECT_EQ(payrise::read_write(in.get(), records.get(), messages.get(), chunk_size).failed,
+                  payrise::convert_result::failure::none);
+    EXPECT_TRUE(records.close());
+    EXPECT_TRUE(messages.close());
+    return {std::string(records.bytes()), std::string(messages.bytes())};
 }
 
 void expect_as_reference(const std::string& input, std::size_t chunk_size) {
@@ -258,23 +249,18 @@ TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
     input += "E short\nI a b,c,d,e,2\nE after\nI a b,c,d,e,3\n";
     std::FILE* out = std::fopen("/dev/full", "w");  // every write fails, as on a full disk
     ASSERT_NE(out, nullptr);
-    std::vector<char> bytes(input.begin(), input.end());
-    std::FILE* in = fmemopen(bytes.data(), bytes.size(), "r");
-    char* said = nullptr;
-    std::size_t said_size = 0;
-    std::FILE* messages = open_memstream(&said, &said_size);
-    const auto result = payrise::read_write(in, out, messages);
-    std::fclose(messages);
+    const harness::memory_input in(input);
+    harness::memory_output messages;
+    const auto result = payrise::read_write(in.get(), out, messages.get());
     std::fclose(out);
-    std::fclose(in);
+    ASSERT_TRUE(messages.close());
     EXPECT_EQ(result.failed, payrise::convert_result::failure::write);
     EXPECT_EQ(result.error, ENOSPC);
     const std::size_t block = payrise::kRecordsPerBlock;
     EXPECT_EQ(result.lines, block + 2);
     EXPECT_EQ(result.records, block);
-    EXPECT_EQ(std::string(said, said_size), "payrise: input1.txt: line " + std::to_string(block + 1) +
-                                                ": too few fields for kind E, no record written\n");
-    std::free(said);
+    EXPECT_EQ(messages.bytes(), "payrise: input1.txt: line " + std::to_string(block + 1) +
+                                   ": too few fields for kind E, no record written\n");
 }
 
 }  // namespace

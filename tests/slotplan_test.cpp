@@ -70,11 +70,14 @@ const CleanRun kCleanRuns[] = {
          unpaired(" 2024  1  1 11:00 ", "     1     1")},
     {"both keys must agree", "1 1 Ann Lee A\n2 2 Bob Ray B\n", "1 9 2024 1 1 9:00\n9 2 2024 1 1 10:00\n",
      unpaired(" 2024  1  1  9:00 ", "     1     9") + unpaired(" 2024  1  1 10:00 ", "     9     2")},
-    {"a later request for a taken slot is dropped (A, B, A', C)", nullptr,
-     "1 1 2024 6 1 12:00\n2 2 2024 6 1 8:00\n3 3 2024 6 1 12:00\n4 4 2024 5 1 8:00\n",
+    // The holder is named by its place in the file, not among the requests kept: C' is
+    // held by record 4 though C is the third request kept.
+    {"a later request for a taken slot is dropped (A, B, A', C, C')", nullptr,
+     "1 1 2024 6 1 12:00\n2 2 2024 6 1 8:00\n3 3 2024 6 1 12:00\n4 4 2024 5 1 8:00\n5 5 2024 5 1 8:00\n",
      unpaired(" 2024  5  1  8:00 ", "     4     4") + unpaired(" 2024  6  1  8:00 ", "     2     2") +
          unpaired(" 2024  6  1 12:00 ", "     1     1"),
-     notice("3 (3 3) asks for 2024-06-01 12:00, held by record 1 (1 1): dropped")},
+     notice("3 (3 3) asks for 2024-06-01 12:00, held by record 1 (1 1): dropped") +
+         notice("5 (5 5) asks for 2024-05-01 08:00, held by record 4 (4 4): dropped")},
     {"the first of three wins, whatever its person", "9 9 Nobody Here N\n2 2 Bob Ray B\n3 3 Cy Doe C\n",
      "1 1 2024 1 1 9:00\n2 2 2024 1 1 9:00\n3 3 2024 1 1 9:00\n", unpaired(" 2024  1  1  9:00 ", "     1     1"),
      notice("2 (2 2) asks for 2024-01-01 09:00, held by record 1 (1 1): dropped") +
