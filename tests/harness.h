@@ -13,17 +13,18 @@
 
 namespace harness {
 
+// Filled with designated initializers: harness::run({.program = "slotplan", .files = ...}).
 struct Run {
-    std::string program;                        // name of a program in the build's bin/
-    std::vector<std::string> args;              // arguments after the program name
-    std::map<std::string, std::string> files;   // written into the directory before the run
+    std::string program{};                      // name of a program in the build's bin/
+    std::vector<std::string> args{};            // arguments after the program name
+    std::map<std::string, std::string> files{}; // written into the directory before the run
     // Runs after the files are written: make links, folders, change permissions.
-    std::function<void(const std::filesystem::path& dir)> setup;
-    std::string stdout_path;                    // if set, standard output goes to this file
+    std::function<void(const std::filesystem::path& dir)> setup{};
+    std::string stdout_path{};                  // if set, standard output goes to this file
     bool stderr_to_stdout = false;              // both streams into one file: Result::out holds both
     bool stdout_to_closed_pipe = false;         // standard output is a pipe whose reader has gone
-    std::string stdin_file;                     // if set, standard input comes from this file of the directory
-    std::vector<int> closed;                    // of descriptors 0 to 2, those the program starts without
+    std::string stdin_file{};                   // if set, standard input comes from this file of the directory
+    std::vector<int> closed{};                  // of descriptors 0 to 2, those the program starts without
     // Run as user nobody when the test runs as root, from a copy of the program in a
     // folder nobody can enter; the run fails the test, saying why, where that is impossible.
     bool unprivileged = false;

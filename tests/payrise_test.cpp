@@ -142,12 +142,10 @@ TEST(PayriseFiles, MissingInputCreatesNoOutput) {
 }
 
 TEST(PayriseFiles, UnreadableInputLeavesEarlierOutputAlone) {
-    harness::Run run;
-    run.program = "payrise";
-    run.files = {{"input1.txt", "E a b,100,a\n"}, {"binary_f.bin", "earlier"}};
-    run.unprivileged = true;
-    run.setup = [](const fs::path& dir) { harness::make_unreadable(dir / "input1.txt"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "payrise",
+                           .files = {{"input1.txt", "E a b,100,a\n"}, {"binary_f.bin", "earlier"}},
+                           .setup = [](const fs::path& dir) { harness::make_unreadable(dir / "input1.txt"); },
+                           .unprivileged = true});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ERROR!! Check file!\n");
     EXPECT_EQ(r.err, "payrise: input1.txt: Permission denied\n");
@@ -155,10 +153,8 @@ TEST(PayriseFiles, UnreadableInputLeavesEarlierOutputAlone) {
 }
 
 TEST(PayriseFiles, InputThatIsADirectoryIsAReadError) {
-    harness::Run run;
-    run.program = "payrise";
-    run.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input1.txt"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "payrise",
+                           .setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input1.txt"); }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "payrise: input1.txt: Is a directory\n");
@@ -184,12 +180,10 @@ TEST(PayriseFiles, OutputFailuresAreReported) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        harness::Run run;
-        run.program = "payrise";
-        run.files = {{"input1.txt", "E a b,100,a\n"}};
-        run.setup = c.setup;
-        run.unprivileged = c.unprivileged;
-        auto r = harness::run(run);
+        auto r = harness::run({.program = "payrise",
+                               .files = {{"input1.txt", "E a b,100,a\n"}},
+                               .setup = c.setup,
+                               .unprivileged = c.unprivileged});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.files.count("binary_f.bin"), 0u);
@@ -197,10 +191,7 @@ TEST(PayriseFiles, OutputFailuresAreReported) {
 }
 
 TEST(PayriseFiles, FullStandardOutputIsReported) {
-    harness::Run run;
-    run.program = "payrise";
-    run.stdout_path = "/dev/full";
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "payrise", .stdout_path = "/dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               "payrise: input1.txt: No such file or directory\n"

@@ -39,22 +39,14 @@ const Program kPrograms[] = {
 };
 
 harness::Result run_with(const Program& p, std::function<void(const fs::path&)> setup) {
-    harness::Run run;
-    run.program = p.name;
-    run.files = p.inputs;
-    run.setup = std::move(setup);
-    return harness::run(run);
+    return harness::run({.program = p.name, .files = p.inputs, .setup = std::move(setup)});
 }
 
 // A run as user nobody over an output that holds `previous`.
 harness::Result run_as_nobody_over(const Program& p, const std::string& previous,
                                    std::function<void(const fs::path&)> setup) {
-    harness::Run run;
-    run.program = p.name;
-    run.files = p.inputs;
+    harness::Run run{.program = p.name, .files = p.inputs, .setup = std::move(setup), .unprivileged = true};
     run.files[p.output] = previous;
-    run.unprivileged = true;
-    run.setup = std::move(setup);
     return harness::run(run);
 }
 

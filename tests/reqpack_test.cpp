@@ -159,25 +159,22 @@ TEST(ReqpackFiles, MissingInputLeavesAnExistingRecordsFileAlone) {
 }
 
 TEST(ReqpackFiles, UnreadableInputLeavesAnExistingRecordsFileAlone) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}};
-    run.unprivileged = true;
-    run.setup = [](const fs::path& dir) {
-        harness::make_unreadable(dir / "input.txt");
-        fs::permissions(dir / "Records.bin", fs::perms::all);
-    };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}},
+                           .setup =
+                               [](const fs::path& dir) {
+                                   harness::make_unreadable(dir / "input.txt");
+                                   fs::permissions(dir / "Records.bin", fs::perms::all);
+                               },
+                           .unprivileged = true});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Check input text file name\n");
     EXPECT_EQ(r.files["Records.bin"], "old");
 }
 
 TEST(ReqpackFiles, InputThatIsAFolderIsAReadErrorAndCreatesNothing) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input.txt"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "reqpack",
+                           .setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input.txt"); }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "reqpack: input.txt: Is a directory\n");
@@ -185,41 +182,34 @@ TEST(ReqpackFiles, InputThatIsAFolderIsAReadErrorAndCreatesNothing) {
 }
 
 TEST(ReqpackFiles, RecordsFileThatCannotBeCreatedSaysSo) {
-    harness::Run folder;
-    folder.program = "reqpack";
-    folder.files = {{"input.txt", "1 2 3\n"}};
-    folder.args = {"-r", "out"};
-    folder.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "out"); };
-    auto r = harness::run(folder);
+    auto r = harness::run({.program = "reqpack",
+                           .args = {"-r", "out"},
+                           .files = {{"input.txt", "1 2 3\n"}},
+                           .setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "out"); }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Check records file name\n");
 
-    harness::Run locked;
-    locked.program = "reqpack";
-    locked.files = {{"input.txt", "1 2 3\n"}};
-    locked.unprivileged = true;
-    locked.setup = [](const fs::path& dir) { harness::make_read_only(dir); };
-    auto l = harness::run(locked);
+    auto l = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}},
+                           .setup = [](const fs::path& dir) { harness::make_read_only(dir); },
+                           .unprivileged = true});
     EXPECT_EQ(l.status, 1);
     EXPECT_EQ(l.out, "Check records file name\n");
     EXPECT_EQ(l.files.count("Records.bin"), 0u);
 }
 
 TEST(ReqpackFiles, FullRecordsFileIsAFailure) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.files = {{"input.txt", "1 2 3\n"}};
-    run.setup = [](const fs::path& dir) { harness::replace_by_link_to_dev_full(dir / "Records.bin"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}},
+                           .setup = [](const fs::path& d) {
+                               harness::replace_by_link_to_dev_full(d / "Records.bin");
+                           }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "reqpack: Records.bin: No space left on device\n");
 }
 
 TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.files = {{"input.txt", "1 2 3\n"}};
-    run.stdout_path = "/dev/full";
+    harness::Run run{.program = "reqpack", .files = {{"input.txt", "1 2 3\n"}}, .stdout_path = "/dev/full"};
     auto r = harness::run(run);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "reqpack: standard output: No space left on device\n");
@@ -231,11 +221,9 @@ TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
     EXPECT_EQ(missing.err, "reqpack: input.txt: No such file or directory\n"
                            "reqpack: standard output: No space left on device\n");
 
-    harness::Run closed;
-    closed.program = "reqpack";
-    closed.files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}};
-    closed.closed = {1};
-    auto c = harness::run(closed);
+    auto c = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}},
+                           .closed = {1}});
     EXPECT_EQ(c.status, 1);
     EXPECT_EQ(c.err, "reqpack: standard output: Bad file descriptor\n");
     EXPECT_EQ(c.files["Records.bin"], "old");
@@ -243,12 +231,10 @@ TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
 
 TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
     for (const char* name : {"input.txt", "./input.txt", "link.bin"}) {
-        harness::Run run;
-        run.program = "reqpack";
-        run.files = {{"input.txt", "1 2 3\n"}};
-        run.args = {"-r", name};
-        run.setup = [](const fs::path& dir) { fs::create_symlink("input.txt", dir / "link.bin"); };
-        auto r = harness::run(run);
+        auto r = harness::run({.program = "reqpack",
+                               .args = {"-r", name},
+                               .files = {{"input.txt", "1 2 3\n"}},
+                               .setup = [](const fs::path& d) { fs::create_symlink("input.txt", d / "link.bin"); }});
         SCOPED_TRACE(name);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
@@ -258,10 +244,7 @@ TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
 }
 
 TEST(ReqpackFiles, ClosedPipeFailsAConversionButEndsAPrinterQuietly) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.files = {{"input.txt", "1 2 3\n"}};
-    run.stdout_to_closed_pipe = true;
+    harness::Run run{.program = "reqpack", .files = {{"input.txt", "1 2 3\n"}}, .stdout_to_closed_pipe = true};
     auto convert = harness::run(run);
     EXPECT_EQ(convert.status, 1);
     EXPECT_EQ(convert.err, "reqpack: standard output: Broken pipe\n");

@@ -211,16 +211,17 @@ TEST(SlotplanFailures, EachEndsWithStatusOneAndAMessage) {
          false, "", "slotplan: Appointments.txt: No space left on device\n", nullptr},
     };
     for (const Failure& f : failures) {
-        harness::Run run;
-        run.program = "slotplan";
-        run.files = {{"People.txt", "1 2 Ann Lee A\n"}, {"AppointmentReqs.txt", "1 2 2024 1 1 9:00\n"},
-                     {"Appointments.txt", old_list}};
-        run.unprivileged = f.unprivileged;
-        run.setup = [&f](const fs::path& d) {
-            fs::permissions(d / "Appointments.txt", fs::perms(0666));   // a wrong write would land
-            f.setup(d);
-        };
-        auto r = harness::run(run);
+        auto r = harness::run({.program = "slotplan",
+                               .files = {{"People.txt", "1 2 Ann Lee A\n"},
+                                         {"AppointmentReqs.txt", "1 2 2024 1 1 9:00\n"},
+                                         {"Appointments.txt", old_list}},
+                               .setup =
+                                   [&f](const fs::path& d) {
+                                       // Writable by all, so that a wrong write would land.
+                                       fs::permissions(d / "Appointments.txt", fs::perms(0666));
+                                       f.setup(d);
+                                   },
+                               .unprivileged = f.unprivileged});
         EXPECT_EQ(r.status, 1) << f.what;
         EXPECT_EQ(r.out, f.out) << f.what;
         EXPECT_EQ(r.err, f.err) << f.what;
@@ -230,10 +231,7 @@ TEST(SlotplanFailures, EachEndsWithStatusOneAndAMessage) {
 }
 
 TEST(SlotplanFailures, FullStandardOutputIsReportedToo) {
-    harness::Run run;
-    run.program = "slotplan";
-    run.stdout_path = "/dev/full";
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "slotplan", .stdout_path = "/dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "slotplan: AppointmentReqs.txt: No such file or directory\n"
                      "slotplan: standard output: No space left on device\n");
