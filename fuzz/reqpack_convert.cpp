@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::memory_output records;
     const convert_result result =
         convert_requests(fuzz::memory_input(data, size).get(), echo.get(), records.get());
-    echo.close();
-    records.close();
+    fuzz::check(echo.close(), "a memory stream closes");
+    fuzz::check(records.close(), "a memory stream closes");
 
     check(result.output == output_failure::none, "a memory stream reported a write failure");
     check(result.input != scan_status::read_failed && result.input != scan_status::complete,

@@ -49,7 +49,7 @@ int check_pipeline(std::vector<appointment>& requests, int count) {
 void check_written(const std::vector<appointment>& requests, int remaining) {
     fuzz::memory_output out;
     check(write_appointments(out.get(), requests, remaining), "the list is written");
-    out.close();
+    fuzz::check(out.close(), "a memory stream closes");
     const std::string_view lines = out.bytes();
     std::size_t ends = 0;
     for (char c : lines)

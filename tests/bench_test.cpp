@@ -24,26 +24,6 @@ std::string le32(std::int32_t value) {
     return out;
 }
 
-std::string le_double(double value) {
-    std::uint64_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    std::string out;
-    for (int i = 0; i < 8; ++i)
-        out += static_cast<char>(bits >> (8 * i));
-    return out;
-}
-
-// A 56-byte record of the raise converter: zeros but for the kind, the salary and,
-// in an E record, the grade.
-std::string staff_i(char kind, double salary) {
-    return std::string(1, kind) + std::string(47, '\0') + le_double(salary);
-}
-
-std::string staff_e(char kind, double salary, char grade) {
-    return std::string(1, kind) + std::string(23, '\0') + le_double(salary) +
-           std::string(1, grade) + std::string(23, '\0');
-}
-
 TEST(ReqpackBaseline, EchoesAndWritesLittleEndianRecords) {
     auto r = harness::run("reqpack_baseline", {{"input.txt", "1 100 9\n2 101 10\n-1 1-2\n"}});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -75,9 +55,10 @@ TEST(PayriseBaseline, RaisesByKindAndGradeWithZerosElsewhere) {
                                                 "Intern Li Zoe,IT,New York,Head of unit,52341.75"}});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    std::string expected = staff_i('I', 105.15) + staff_e('E', 117.5, 'a') +
-                           staff_e('e', 112, 'b') + staff_e('E', 109, 'c') +
-                           staff_e('E', 100, 'A') + staff_i('I', 55037.350125);
+    using harness::payrise_record;
+    std::string expected = payrise_record('I', 105.15) + payrise_record('E', 117.5, 'a') +
+                           payrise_record('e', 112, 'b') + payrise_record('E', 109, 'c') +
+                           payrise_record('E', 100, 'A') + payrise_record('I', 55037.350125);
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(expected));
 }
 

@@ -86,15 +86,24 @@ scenario() {
   [ "$status" = 0 ] || { fail "$program: the run without faults ended with $status"; return; }
 
   # Run with standard input and output closed, no output file may take their place: a
-  # run that needs neither still succeeds, one that writes standard output fails (a
-  # message, the previous output kept).
-  local dir=$base/closed
+  # run that prints nothing still succeeds with the clean run's outputs; one that prints
+  # fails with the message of coreutils and keeps every previous output.
+  local dir=$base/closed what="$program: closed standard descriptors" out
   prepare "$dir" "$inputs" "${outputs[@]}"
   status=0
   (cd "$dir" && "$bin/$program" "$@" <&- >&- 2>"$dir.err") || status=$?
   : >"$dir.out"
-  cp "$clean.out" "$dir.out"
-  check "$program" "$inputs" "$clean" "$dir" "$status" "$program: closed standard descriptors" "${outputs[@]}"
+  if [ -s "$clean.out" ]; then
+    [ "$status" = 1 ] || fail "$what: status $status, not 1, though standard output is closed"
+    [ "$(cat "$dir.err")" = "$program: standard output: Bad file descriptor" ] ||
+      fail "$what: says '$(cat "$dir.err")'"
+    for out in "${outputs[@]}"; do
+      [ "$(cat "$dir/$out")" = "$previous" ] || fail "$what: $out was replaced by a failed run"
+    done
+  else
+    [ "$status" = 0 ] || fail "$what: status $status, though nothing is printed"
+  fi
+  check "$program" "$inputs" "$clean" "$dir" "$status" "$what" "${outputs[@]}"
 
   local trace=$base/trace
   prepare "$base/count" "$inputs" "${outputs[@]}"

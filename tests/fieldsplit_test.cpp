@@ -21,17 +21,12 @@ TEST(FieldsplitOutput, AnyOtherArgumentIsRefusedWithStatusTwo) {
 }
 
 TEST(FieldsplitOutput, StandardOutputThatCannotBeWrittenIsAFailure) {
-    harness::Run full;
-    full.program = "fieldsplit";
-    full.stdout_path = "/dev/full";
-    auto r = harness::run(full);
+    auto r = harness::run({.program = "fieldsplit", .stdout_path = "/dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "fieldsplit: standard output: No space left on device\n");
 
     // Started without it: the /dev/null put in its place must not swallow the lines.
-    harness::Run closed;
-    closed.program = "fieldsplit";
-    closed.closed = {1};
+    harness::Run closed{.program = "fieldsplit", .closed = {1}};
     auto c = harness::run(closed);
     EXPECT_EQ(c.status, 1);
     EXPECT_EQ(c.err, "fieldsplit: standard output: Bad file descriptor\n");

@@ -14,7 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -30,20 +32,6 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 constexpr int kWrapperErrorStatus = 97;  // the status the memcheck wrapper exits with
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-}
 
 fs::path make_temp_dir(const char* what, const fs::path& base = fs::temp_directory_path()) {
     std::string pattern = (base / (std::string("suite-") + what + "-XXXXXX")).string();
@@ -127,8 +115,9 @@ struct Command {
 Command build_command(const Run& r, const fs::path& program, const fs::path& capture) {
     Command c;
     // A wrapper such as valgrind would take a closed descriptor for its own files
-    // before the program starts, so a run that needs one closed goes without it.
-    if (r.closed.empty())
+    // before the program starts, or die of the closed pipe itself, so such a run goes
+    // without it.
+    if (r.closed.empty() && !r.stdout_to_closed_pipe)
         c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
     if (!c.words.empty())
         c.words.push_back("--log-file=" + (capture / "wrapper.log").string());
@@ -140,19 +129,19 @@ Command build_command(const Run& r, const fs::path& program, const fs::path& cap
     return c;
 }
 
-[[noreturn]] void exec_child(const Command& c, const fs::path& dir, const std::string& in,
-                             const std::string& out, const std::string& err, bool unprivileged,
-                             const std::vector<int>& closed) {
-    int in_fd = open(in.c_str(), O_RDONLY);
-    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+// `pipe_end`: the writing end of a pipe for standard output, or -1.
+[[noreturn]] void exec_child(const Command& c, const Run& r, const fs::path& dir, const std::string& in,
+                             const std::string& out, const std::string& err, int pipe_end) {
+    const int in_fd = open(in.c_str(), O_RDONLY);
+    const int out_fd = pipe_end >= 0 ? pipe_end : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err_fd = r.stderr_to_stdout ? out_fd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in_fd < 0 || out_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
         dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0)
         _exit(126);
-    if (unprivileged && geteuid() == 0 &&
+    if (r.unprivileged && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
         _exit(126);
-    for (const int fd : closed)
+    for (const int fd : r.closed)
         close(fd);
     execvp(c.argv[0], c.argv.data());
     _exit(127);
@@ -184,6 +173,26 @@ void remove_dir(const fs::path& dir) {
 }
 
 }  // namespace
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+TempDir::TempDir() : path_(make_temp_dir("test")) {}
+
+TempDir::~TempDir() {
+    remove_dir(path_);
+}
 
 void make_unreadable(const fs::path& file) {
     fs::permissions(file, fs::perms::none);
@@ -243,18 +252,27 @@ Result run(const Run& r) {
     const std::string in = r.stdin_file.empty() ? "/dev/null" : (dir / r.stdin_file).string();
     const std::string out = r.stdout_path.empty() ? (capture / "stdout").string() : r.stdout_path;
     const std::string err = (capture / "stderr").string();
+    int pipe_ends[2] = {-1, -1};
+    if (r.stdout_to_closed_pipe) {
+        if (pipe(pipe_ends) != 0)
+            throw std::runtime_error("pipe failed");
+        close(pipe_ends[0]);   // nobody reads: the program's first write breaks the pipe
+    }
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0)
-        exec_child(command, dir, in, out, err, r.unprivileged, r.closed);
+        exec_child(command, r, dir, in, out, err, pipe_ends[1]);
+    if (pipe_ends[1] >= 0)
+        close(pipe_ends[1]);
 
     Result result;
     result.status = wait_for(pid);
-    if (r.stdout_path.empty())
+    if (r.stdout_path.empty() && !r.stdout_to_closed_pipe)
         result.out = read_file(out);
-    result.err = read_file(err);
+    if (!r.stderr_to_stdout)
+        result.err = read_file(err);
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
     result.files = snapshot(dir);
     if (result.status == kWrapperErrorStatus)
@@ -285,6 +303,39 @@ std::string hex(const std::string& bytes) {
         text += digits[byte & 0xf];
     }
     return text;
+}
+
+std::string payrise_record(char kind, double salary, char grade) {
+    const bool kind_i = kind == 'I' || kind == 'i';
+    const auto bits = std::bit_cast<std::uint64_t>(salary);
+    std::string record(56, '\0');
+    record[0] = kind;
+    for (int k = 0; k < 8; ++k)
+        record[(kind_i ? 48 : 24) + k] = static_cast<char>(bits >> (8 * k));
+    if (!kind_i)
+        record[32] = grade;
+    return record;
+}
+
+void expect_prints(const std::string& program, const std::vector<PrintCase>& cases) {
+    for (const PrintCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Run run;
+        run.program = program;
+        run.files = c.files;
+        run.args = c.args;
+        run.stdin_file = c.stdin_file;
+        run.closed = c.closed;
+        const Result r = harness::run(run);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.files, c.files) << "a printer writes no file";
+        if (c.status != 0 && !c.out.empty() && !c.err.empty()) {
+            run.stderr_to_stdout = true;
+            EXPECT_EQ(harness::run(run).out, c.out + c.err) << "both streams in one file";
+        }
+    }
 }
 
 }  // namespace harness

@@ -10,9 +10,7 @@ man=$1
 bin=$(cd "$2" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-
-ran=0
-status=0
+source "$(dirname "$0")/examples_lib.sh"
 
 # The text roff prints for the escapes the examples use.
 unescape() {
@@ -22,17 +20,10 @@ unescape() {
 
 run_pending() {
   [ -n "$command" ] || return 0
-  local actual want=${expected%$'\n'}
   if [[ $command =~ ^cat\ ([^ ]+)$ && ! -e $dir/${BASH_REMATCH[1]} ]]; then
     printf '%s' "$expected" >"$dir/${BASH_REMATCH[1]}"
   fi
-  actual=$(cd "$dir" && PATH="$bin:$PATH" bash -c "$command" 2>&1)
-  if [ "$actual" != "$want" ]; then
-    echo "FAIL [$page] \$ $command"
-    diff <(printf '%s\n' "$want") <(printf '%s\n' "$actual")
-    status=1
-  fi
-  ran=$((ran + 1))
+  check_example "$page" "$dir" "$command" "$expected"
   command=""
   expected=""
 }

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "../fuzz/payrise_reference.h"
 #include "common/process.h"
 #include "harness.h"
+#include "payrise_reference.h"
 #include "payrise.h"
 #include "payrise_internal.h"
 #include "print.h"
@@ -173,26 +173,17 @@ struct converted {
 
 // The converter, ours or the reference, over memory streams.
 converted convert(const std::string& input, std::size_t chunk_size, bool reference = false) {
-    std::vector<char> bytes(input.begin(), input.end());
-    bytes.push_back('\0');
-    std::FILE* in = fmemopen(bytes.data(), input.size(), "r");
-    char* records = nullptr;
-    char* messages = nullptr;
-    std::size_t records_size = 0;
-    std::size_t messages_size = 0;
-    std::FILE* out = open_memstream(&records, &records_size);
-    std::FILE* said = open_memstream(&messages, &messages_size);
+    const harness::memory_input in(input);
+    harness::memory_output records;
+    harness::memory_output messages;
     if (reference)
-        payrise_reference::convert(in, out, said);
+        payrise_reference::convert(in.get(), records.get(), messages.get());
     else
-        EXPECT_EQ(payrise::read_write(in, out, said, chunk_size).failed, payrise::convert_result::failure::none);
-    std::fclose(said);
-    std::fclose(out);
-    std::fclose(in);
-    converted result{std::string(records, records_size), std::string(messages, messages_size)};
-    std::free(records);
-    std::free(messages);
-    return result;
+        EXPECT_EQ(payrise::read_write(in.get(), records.get(), messages.get(), chunk_size).failed,
+                  payrise::convert_result::failure::none);
+    EXPECT_TRUE(records.close());
+    EXPECT_TRUE(messages.close());
+    return {std::string(records.bytes()), std::string(messages.bytes())};
 }
 
 void expect_as_reference(const std::string& input, std::size_t chunk_size) {
@@ -263,40 +254,32 @@ TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
     input += "E short\nI a b,c,d,e,2\nE after\nI a b,c,d,e,3\n";
     std::FILE* out = std::fopen("/dev/full", "w");  // every write fails, as on a full disk
     ASSERT_NE(out, nullptr);
-    std::vector<char> bytes(input.begin(), input.end());
-    std::FILE* in = fmemopen(bytes.data(), bytes.size(), "r");
-    char* said = nullptr;
-    std::size_t said_size = 0;
-    std::FILE* messages = open_memstream(&said, &said_size);
-    const auto result = payrise::read_write(in, out, messages);
-    std::fclose(messages);
+    const harness::memory_input in(input);
+    harness::memory_output messages;
+    const auto result = payrise::read_write(in.get(), out, messages.get());
     std::fclose(out);
-    std::fclose(in);
+    ASSERT_TRUE(messages.close());
     EXPECT_EQ(result.failed, payrise::convert_result::failure::write);
     EXPECT_EQ(result.error, ENOSPC);
     const std::size_t block = payrise::kRecordsPerBlock;
     EXPECT_EQ(result.lines, block + 2);
     EXPECT_EQ(result.records, block);
-    EXPECT_EQ(std::string(said, said_size), "payrise: input1.txt: line " + std::to_string(block + 1) +
-                                                ": too few fields for kind E, no record written\n");
-    std::free(said);
+    EXPECT_EQ(messages.bytes(), "payrise: input1.txt: line " + std::to_string(block + 1) +
+                                   ": too few fields for kind E, no record written\n");
 }
 
 // The printer's line of a record the encoder wrote, the longest one included, and a
 // record of no kind, which writes nothing.
 TEST(PayrisePrint, LineOfEachKindAndRefusalOfOthers) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&text, &size);
+    harness::memory_output out;
     const auto line = [&](const staff_record& record, std::uint64_t number) {
-        return payrise::print_line(payrise::encode_staff_record(record).data(), number, out);
+        return payrise::print_line(payrise::encode_staff_record(record).data(), number, out.get());
     };
     EXPECT_EQ(line({.kind = 'i', .salary = 1234.5}, 1), "");
     EXPECT_EQ(line({.kind = 'E', .salary = -2.2250738585072014e-308, .grade = 'c'}, 2), "");
     EXPECT_EQ(line({.kind = 'x', .salary = 7}, 3), "record 3: kind byte 0x78 is not I or E");
-    std::fclose(out);
-    EXPECT_EQ(std::string(text, size), "i 1234.5\nE -2.2250738585072014e-308 c\n");
-    std::free(text);
+    ASSERT_TRUE(out.close());
+    EXPECT_EQ(out.bytes(), "i 1234.5\nE -2.2250738585072014e-308 c\n");
 }
 
 }  // namespace

@@ -2,9 +2,7 @@
 // and the exit status out, on good input, odd lines and failing files.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -19,35 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string le_double(double value) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    std::string bytes;
-    for (int k = 0; k < 8; ++k)
-        bytes += static_cast<char>(bits >> (8 * k));
-    return bytes;
-}
-
-// The 56 bytes of a record, built from its layout: kind, zeros, the salary at 48
-// for kind I, at 24 with the grade at 32 for kind E.
-std::string record_i(char kind, double salary) {
-    std::string r(56, '\0');
-    r[0] = kind;
-    r.replace(48, 8, le_double(salary));
-    return r;
-}
-
-std::string record_e(char kind, double salary, char grade) {
-    std::string r(56, '\0');
-    r[0] = kind;
-    r.replace(24, 8, le_double(salary));
-    r[32] = grade;
-    return r;
-}
-
-double raised_i(double s) {
-    const double a = s + ((s / 2) * 5) / 100;
-    return a + ((s / 2) * 5.3) / 100;
-}
+using harness::payrise_record;
 
 harness::Result run_on(const std::string& input) {
     return harness::run("payrise", {{"input1.txt", input}});
@@ -67,10 +37,11 @@ TEST(PayriseConvert, EveryKindAndGradeGivesItsRecord) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    const std::string expected = record_i('I', raised_i(100)) + record_e('E', 117.5, 'a') +
-                                 record_e('E', 112, 'b') + record_e('E', 109, 'c') + record_e('E', 100, 'A') +
-                                 record_e('E', 100, 'd') + record_i('I', raised_i(2000.5)) +
-                                 record_e('e', 112, 'b') + record_i('i', raised_i(-40));
+    // I raises by 5.15 per cent: 100 gives 105.15, 2000.5 gives 2103.52575, -40 gives -42.06.
+    const std::string expected =
+        payrise_record('I', 105.15) + payrise_record('E', 117.5, 'a') + payrise_record('E', 112, 'b') +
+        payrise_record('E', 109, 'c') + payrise_record('E', 100, 'A') + payrise_record('E', 100, 'd') +
+        payrise_record('I', 2103.52575) + payrise_record('e', 112, 'b') + payrise_record('i', -42.06);
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(expected));
 }
 
@@ -78,7 +49,7 @@ TEST(PayriseConvert, LastLineWithoutLineEndIsConverted) {
     auto r = run_on("E Per Lund,100,a\nI a b,c,d,e,100");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
-              harness::hex(record_e('E', 117.5, 'a') + record_i('I', raised_i(100))));
+              harness::hex(payrise_record('E', 117.5, 'a') + payrise_record('I', 105.15)));
 }
 
 TEST(PayriseConvert, EmptyInputGivesEmptyFile) {
@@ -92,7 +63,7 @@ TEST(PayriseConvert, OtherKindsAndEmptyLinesAreSkippedSilently) {
     auto r = run_on("x Per Lund,100,a\n\n , ,,\n\t\nE Per Lund,100,c\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(record_e('E', 109, 'c')));
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(payrise_record('E', 109, 'c')));
 }
 
 TEST(PayriseConvert, SalaryTextsReadAsAtofReadsThem) {
@@ -116,9 +87,10 @@ TEST(PayriseConvert, SalaryTextsReadAsAtofReadsThem) {
               "payrise: input1.txt: line 5: salary '\"2' is not a number, read as 0\n"
               "payrise: input1.txt: line 7: salary ' + 1' is not a number, read as 0\n");
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
-              harness::hex(record_i('I', 0) + record_e('E', 117.5, 'a') + record_e('E', 112, 'b') +
-                           record_e('E', 0, 'c') + record_e('E', 0, '8') + record_e('E', -HUGE_VAL, 'x') +
-                           record_i('I', 0) + record_e('E', 0.5, 'd')));
+              harness::hex(payrise_record('I', 0) + payrise_record('E', 117.5, 'a') +
+                           payrise_record('E', 112, 'b') + payrise_record('E', 0, 'c') +
+                           payrise_record('E', 0, '8') + payrise_record('E', -HUGE_VAL, 'x') +
+                           payrise_record('I', 0) + payrise_record('E', 0.5, 'd')));
 }
 
 TEST(PayriseConvert, LineWithTooFewFieldsIsNamedAndSkipped) {
@@ -128,7 +100,7 @@ TEST(PayriseConvert, LineWithTooFewFieldsIsNamedAndSkipped) {
               "payrise: input1.txt: line 1: too few fields for kind E, no record written\n"
               "payrise: input1.txt: line 2: too few fields for kind I, no record written\n"
               "payrise: input1.txt: line 4: too few fields for kind E, no record written\n");
-    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(record_e('E', 117.5, 'a')));
+    EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(payrise_record('E', 117.5, 'a')));
 }
 
 TEST(PayriseConvert, LineOverOneMebibyteIsNamedAndSkipped) {
@@ -140,7 +112,7 @@ TEST(PayriseConvert, LineOverOneMebibyteIsNamedAndSkipped) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "payrise: input1.txt: line 2: longer than 1 MiB, no record written\n");
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
-              harness::hex(record_i('I', raised_i(100)) + record_e('E', 112, 'b')));
+              harness::hex(payrise_record('I', 105.15) + payrise_record('E', 112, 'b')));
 }
 
 TEST(PayriseArguments, AnyOtherArgumentIsRefusedBeforeAFileIsOpened) {
@@ -170,12 +142,10 @@ TEST(PayriseFiles, MissingInputCreatesNoOutput) {
 }
 
 TEST(PayriseFiles, UnreadableInputLeavesEarlierOutputAlone) {
-    harness::Run run;
-    run.program = "payrise";
-    run.files = {{"input1.txt", "E a b,100,a\n"}, {"binary_f.bin", "earlier"}};
-    run.unprivileged = true;
-    run.setup = [](const fs::path& dir) { harness::make_unreadable(dir / "input1.txt"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "payrise",
+                           .files = {{"input1.txt", "E a b,100,a\n"}, {"binary_f.bin", "earlier"}},
+                           .setup = [](const fs::path& dir) { harness::make_unreadable(dir / "input1.txt"); },
+                           .unprivileged = true});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ERROR!! Check file!\n");
     EXPECT_EQ(r.err, "payrise: input1.txt: Permission denied\n");
@@ -183,10 +153,8 @@ TEST(PayriseFiles, UnreadableInputLeavesEarlierOutputAlone) {
 }
 
 TEST(PayriseFiles, InputThatIsADirectoryIsAReadError) {
-    harness::Run run;
-    run.program = "payrise";
-    run.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input1.txt"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "payrise",
+                           .setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input1.txt"); }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "payrise: input1.txt: Is a directory\n");
@@ -212,12 +180,10 @@ TEST(PayriseFiles, OutputFailuresAreReported) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        harness::Run run;
-        run.program = "payrise";
-        run.files = {{"input1.txt", "E a b,100,a\n"}};
-        run.setup = c.setup;
-        run.unprivileged = c.unprivileged;
-        auto r = harness::run(run);
+        auto r = harness::run({.program = "payrise",
+                               .files = {{"input1.txt", "E a b,100,a\n"}},
+                               .setup = c.setup,
+                               .unprivileged = c.unprivileged});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.files.count("binary_f.bin"), 0u);
@@ -225,10 +191,7 @@ TEST(PayriseFiles, OutputFailuresAreReported) {
 }
 
 TEST(PayriseFiles, FullStandardOutputIsReported) {
-    harness::Run run;
-    run.program = "payrise";
-    run.stdout_path = "/dev/full";
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "payrise", .stdout_path = "/dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               "payrise: input1.txt: No such file or directory\n"
@@ -252,22 +215,12 @@ TEST(PayriseInfo, HelpAndVersionTouchNoFile) {
 // ---- --print: binary_f.bin back as text lines ----
 
 TEST(PayrisePrint, LinesAndFailures) {
-    const std::string records = record_i('I', 2103) + record_e('E', 3525, 'a') + record_e('e', 1382.7071999999998, 'b') +
-                                record_e('E', -0.0, 'c') + record_e('E', 100, 'd') + record_i('i', 1.0515e+300);
+    const std::string records = payrise_record('I', 2103) + payrise_record('E', 3525, 'a') +
+                                payrise_record('e', 1382.7071999999998, 'b') + payrise_record('E', -0.0, 'c') +
+                                payrise_record('E', 100, 'd') + payrise_record('i', 1.0515e+300);
     const std::string lines = "I 2103\nE 3525 a\ne 1382.7071999999998 b\nE -0 c\nE 100 d\ni 1.0515e+300\n";
-    std::string no_kind = record_i('I', 2103);
-    no_kind += record_i('x', 1);
-    no_kind[56] = '\x8f';
-    no_kind += record_i('I', 7);
-    const struct {
-        const char* what;
-        std::map<std::string, std::string> files;
-        std::vector<std::string> args;
-        const char* stdin_file;
-        int status;
-        std::string out;
-        std::string err;
-    } cases[] = {
+    const std::string no_kind = payrise_record('I', 2103) + payrise_record('\x8f', 1) + payrise_record('I', 7);
+    harness::expect_prints("payrise", {
         {"default file", {{"binary_f.bin", records}}, {"--print"}, "", 0, lines, ""},
         {"named file", {{"b.bin", records}}, {"--print", "b.bin"}, "", 0, lines, ""},
         {"standard input", {{"in", records}}, {"--print", "-"}, "in", 0, lines, ""},
@@ -277,20 +230,7 @@ TEST(PayrisePrint, LinesAndFailures) {
         {"no kind", {{"binary_f.bin", no_kind}}, {"--print"}, "", 1, "I 2103\n",
          "payrise: binary_f.bin: record 2: kind byte 0x8f is not I or E\n"},
         {"missing file", {}, {"--print"}, "", 1, "", "payrise: binary_f.bin: No such file or directory\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        harness::Run run;
-        run.program = "payrise";
-        run.files = c.files;
-        run.args = c.args;
-        run.stdin_file = c.stdin_file;
-        auto r = harness::run(run);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.files, c.files) << "--print writes no file";
-    }
+    });
 }
 
 // Every printed salary reads back to the very double in the record.
@@ -309,10 +249,10 @@ TEST(PayrisePrint, SalariesReadBackToTheSameDoubles) {
     for (std::string kind, salary, grade; lines >> kind >> salary;) {
         const double value = std::strtod(salary.c_str(), nullptr);
         if (kind == "I" || kind == "i") {
-            rebuilt += record_i(kind[0], value);
+            rebuilt += payrise_record(kind[0], value);
         } else {
             ASSERT_TRUE(lines >> grade);
-            rebuilt += record_e(kind[0], value, grade[0]);
+            rebuilt += payrise_record(kind[0], value, grade[0]);
         }
     }
     EXPECT_TRUE(rebuilt == records) << "printed salaries do not give the records back";

@@ -10,23 +10,15 @@ examples=$3
 programs=" fieldsplit slotplan reqpack payrise "
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+source "$(dirname "$0")/examples_lib.sh"
 
 section=""
 command=""
 expected=""
-ran=0
-status=0
 
 run_pending() {
   [ -n "$command" ] || return 0
-  local actual
-  actual=$(cd "$scratch/$section" && PATH="$bin:$PATH" bash -c "$command" 2>&1)
-  if [ "$actual" != "${expected%$'\n'}" ]; then
-    echo "FAIL [$section] \$ $command"
-    diff <(printf '%s\n' "${expected%$'\n'}") <(printf '%s\n' "$actual")
-    status=1
-  fi
-  ran=$((ran + 1))
+  check_example "$section" "$scratch/$section" "$command" "$expected"
   command=""
   expected=""
 }

@@ -12,10 +12,8 @@
 #include <cstring>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,30 +39,15 @@ const Program kPrograms[] = {
 };
 
 harness::Result run_with(const Program& p, std::function<void(const fs::path&)> setup) {
-    harness::Run run;
-    run.program = p.name;
-    run.files = p.inputs;
-    run.setup = std::move(setup);
-    return harness::run(run);
+    return harness::run({.program = p.name, .files = p.inputs, .setup = std::move(setup)});
 }
 
 // A run as user nobody over an output that holds `previous`.
 harness::Result run_as_nobody_over(const Program& p, const std::string& previous,
                                    std::function<void(const fs::path&)> setup) {
-    harness::Run run;
-    run.program = p.name;
-    run.files = p.inputs;
+    harness::Run run{.program = p.name, .files = p.inputs, .setup = std::move(setup), .unprivileged = true};
     run.files[p.output] = previous;
-    run.unprivileged = true;
-    run.setup = std::move(setup);
     return harness::run(run);
-}
-
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 TEST(Replacement, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
@@ -100,26 +83,24 @@ TEST(Replacement, AnOutputThatCannotBeComparedIsRefused) {
 }
 
 TEST(Replacement, ALinkedOutputIsReplacedWhereItPointsWithItsPermissionBits) {
-    const fs::path elsewhere = fs::temp_directory_path() / ("suite-elsewhere-" + std::to_string(getpid()));
-    fs::create_directories(elsewhere);
+    const harness::TempDir elsewhere;
     for (const Program& p : kPrograms) {
         SCOPED_TRACE(p.name);
         const std::string fresh = harness::run(p.name, p.inputs).files[p.output];
         ASSERT_FALSE(fresh.empty());
-        const fs::path target = elsewhere / p.output;
-        std::ofstream(target) << "previous";
+        const fs::path target = elsewhere.path() / p.output;
+        harness::write_file(target, "previous");
         fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
                         fs::perm_options::replace);
 
         auto r = run_with(p, [&](const fs::path& dir) { fs::create_symlink(target, dir / p.output); });
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.files.count(p.output), 0u) << "the link stays a link";
-        EXPECT_EQ(read_all(target), fresh);
+        EXPECT_EQ(harness::read_file(target), fresh);
         struct stat info {};
         ASSERT_EQ(stat(target.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0640u);
     }
-    fs::remove_all(elsewhere);
 }
 
 TEST(Replacement, AFolderWhereNothingCanBeCreatedIsWrittenInPlaceOnceTheResultIsWhole) {
@@ -147,12 +128,11 @@ std::string attribute(const fs::path& file, const char* name) {
 }
 
 TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
-    const fs::path elsewhere = fs::temp_directory_path() / ("suite-attributes-" + std::to_string(getpid()));
-    fs::create_directories(elsewhere);
+    const harness::TempDir elsewhere;
     for (const Program& p : kPrograms) {
         SCOPED_TRACE(p.name);
-        const fs::path target = elsewhere / p.output;
-        std::ofstream(target) << "previous";
+        const fs::path target = elsewhere.path() / p.output;
+        harness::write_file(target, "previous");
         if (setxattr(target.c_str(), "user.origin", "kept", 4, 0) != 0)
             GTEST_SKIP() << "this file system has no user attributes: " << std::strerror(errno);
         // The named user may write, the owning group only read.
@@ -168,7 +148,7 @@ TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
 
         auto r = run_with(p, [&](const fs::path& dir) { fs::create_symlink(target, dir / p.output); });
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(read_all(target), "previous");
+        EXPECT_NE(harness::read_file(target), "previous");
         struct stat after {};
         ASSERT_EQ(stat(target.c_str(), &after), 0);
         EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not written in place";
@@ -178,7 +158,6 @@ TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
         EXPECT_EQ(attribute(target, "system.posix_acl_access"), acl);
         EXPECT_EQ(attribute(target, "user.origin"), "kept");
     }
-    fs::remove_all(elsewhere);
 }
 
 TEST(Replacement, StickyFolderRuleDecidesAsTheKernel) {
@@ -218,7 +197,7 @@ TEST(Replacement, StickyFolderRuleDecidesAsTheKernel) {
 TEST(Replacement, AnotherUsersFileInASharedStickyFolderIsRefusedAsTheShellRefusesIt) {
     if (!harness::running_as_root())
         GTEST_SKIP() << "only root can plant another user's file";
-    if (read_all("/proc/sys/fs/protected_regular").substr(0, 1) == "0")
+    if (harness::read_file("/proc/sys/fs/protected_regular").substr(0, 1) == "0")
         GTEST_SKIP() << "fs.protected_regular is 0 on this machine: the kernel lets `>` write there too";
     for (const Program& p : kPrograms) {
         SCOPED_TRACE(p.name);

@@ -2,16 +2,10 @@
 // the messages and the exit status out.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -97,16 +91,16 @@ TEST(ReqpackConvert, OptionRNamesTheRecordsFile) {
 TEST(ReqpackConvert, RecordsReadBackThroughGetRequests) {
     auto r = run_on("1 100 9\n2 101 10\n-3 0 2147483647\n", {"/r", "out.bin"});
     ASSERT_EQ(r.status, 0);
-    const fs::path path = fs::temp_directory_path() / "reqpack-roundtrip.bin";
-    std::ofstream(path, std::ios::binary) << r.files["out.bin"];
+    const harness::TempDir dir;
+    const std::string path = dir.file("out.bin");
+    harness::write_file(path, r.files["out.bin"]);
 
-    std::string program = "reqpack", letter = "-r", value = path.string();
+    std::string program = "reqpack", letter = "-r", value = path;
     char* argv[] = {program.data(), letter.data(), value.data(), nullptr};
     hour_range hours{};
     file_names names{};
     ASSERT_TRUE(get_main_arguments(3, argv, hours, names));
     const auto records = getRequests(names);
-    fs::remove(path);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].app_id, 1);
     EXPECT_EQ(records[1].patient_id, 101);
@@ -165,25 +159,22 @@ TEST(ReqpackFiles, MissingInputLeavesAnExistingRecordsFileAlone) {
 }
 
 TEST(ReqpackFiles, UnreadableInputLeavesAnExistingRecordsFileAlone) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}};
-    run.unprivileged = true;
-    run.setup = [](const fs::path& dir) {
-        harness::make_unreadable(dir / "input.txt");
-        fs::permissions(dir / "Records.bin", fs::perms::all);
-    };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}},
+                           .setup =
+                               [](const fs::path& dir) {
+                                   harness::make_unreadable(dir / "input.txt");
+                                   fs::permissions(dir / "Records.bin", fs::perms::all);
+                               },
+                           .unprivileged = true});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Check input text file name\n");
     EXPECT_EQ(r.files["Records.bin"], "old");
 }
 
 TEST(ReqpackFiles, InputThatIsAFolderIsAReadErrorAndCreatesNothing) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input.txt"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "reqpack",
+                           .setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "input.txt"); }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "reqpack: input.txt: Is a directory\n");
@@ -191,41 +182,34 @@ TEST(ReqpackFiles, InputThatIsAFolderIsAReadErrorAndCreatesNothing) {
 }
 
 TEST(ReqpackFiles, RecordsFileThatCannotBeCreatedSaysSo) {
-    harness::Run folder;
-    folder.program = "reqpack";
-    folder.files = {{"input.txt", "1 2 3\n"}};
-    folder.args = {"-r", "out"};
-    folder.setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "out"); };
-    auto r = harness::run(folder);
+    auto r = harness::run({.program = "reqpack",
+                           .args = {"-r", "out"},
+                           .files = {{"input.txt", "1 2 3\n"}},
+                           .setup = [](const fs::path& dir) { harness::replace_by_folder(dir / "out"); }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Check records file name\n");
 
-    harness::Run locked;
-    locked.program = "reqpack";
-    locked.files = {{"input.txt", "1 2 3\n"}};
-    locked.unprivileged = true;
-    locked.setup = [](const fs::path& dir) { harness::make_read_only(dir); };
-    auto l = harness::run(locked);
+    auto l = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}},
+                           .setup = [](const fs::path& dir) { harness::make_read_only(dir); },
+                           .unprivileged = true});
     EXPECT_EQ(l.status, 1);
     EXPECT_EQ(l.out, "Check records file name\n");
     EXPECT_EQ(l.files.count("Records.bin"), 0u);
 }
 
 TEST(ReqpackFiles, FullRecordsFileIsAFailure) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.files = {{"input.txt", "1 2 3\n"}};
-    run.setup = [](const fs::path& dir) { harness::replace_by_link_to_dev_full(dir / "Records.bin"); };
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}},
+                           .setup = [](const fs::path& d) {
+                               harness::replace_by_link_to_dev_full(d / "Records.bin");
+                           }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "reqpack: Records.bin: No space left on device\n");
 }
 
 TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
-    harness::Run run;
-    run.program = "reqpack";
-    run.files = {{"input.txt", "1 2 3\n"}};
-    run.stdout_path = "/dev/full";
+    harness::Run run{.program = "reqpack", .files = {{"input.txt", "1 2 3\n"}}, .stdout_path = "/dev/full"};
     auto r = harness::run(run);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "reqpack: standard output: No space left on device\n");
@@ -237,11 +221,9 @@ TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
     EXPECT_EQ(missing.err, "reqpack: input.txt: No such file or directory\n"
                            "reqpack: standard output: No space left on device\n");
 
-    harness::Run closed;
-    closed.program = "reqpack";
-    closed.files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}};
-    closed.closed = {1};
-    auto c = harness::run(closed);
+    auto c = harness::run({.program = "reqpack",
+                           .files = {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}},
+                           .closed = {1}});
     EXPECT_EQ(c.status, 1);
     EXPECT_EQ(c.err, "reqpack: standard output: Bad file descriptor\n");
     EXPECT_EQ(c.files["Records.bin"], "old");
@@ -249,12 +231,10 @@ TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
 
 TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
     for (const char* name : {"input.txt", "./input.txt", "link.bin"}) {
-        harness::Run run;
-        run.program = "reqpack";
-        run.files = {{"input.txt", "1 2 3\n"}};
-        run.args = {"-r", name};
-        run.setup = [](const fs::path& dir) { fs::create_symlink("input.txt", dir / "link.bin"); };
-        auto r = harness::run(run);
+        auto r = harness::run({.program = "reqpack",
+                               .args = {"-r", name},
+                               .files = {{"input.txt", "1 2 3\n"}},
+                               .setup = [](const fs::path& d) { fs::create_symlink("input.txt", d / "link.bin"); }});
         SCOPED_TRACE(name);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
@@ -263,54 +243,22 @@ TEST(ReqpackFiles, RecordsFileThatIsTheInputIsNotOverwritten) {
     }
 }
 
-// Runs reqpack with `args` on `files` with standard output on a pipe nobody reads;
-// returns the exit status, with its standard error in `err`.
-int run_into_closed_pipe(const std::map<std::string, std::string>& files, std::vector<std::string> args,
-                         std::string& err) {
-    const fs::path dir = fs::temp_directory_path() / ("reqpack-pipe-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    for (const auto& [name, bytes] : files)
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-    int ends[2];
-    if (pipe(ends) != 0)
-        throw std::runtime_error("pipe failed");
-    close(ends[0]);
-    const std::string program = harness::program_path("reqpack").string();
-    const std::string err_path = (dir / "stderr").string();
-    args.insert(args.begin(), "reqpack");
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err_fd < 0 || dup2(ends[1], 1) < 0 || dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0)
-            _exit(126);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(ends[1]);
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    std::ifstream in(err_path);
-    err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    fs::remove_all(dir);
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-}
-
 TEST(ReqpackFiles, ClosedPipeFailsAConversionButEndsAPrinterQuietly) {
-    std::string err;
-    EXPECT_EQ(run_into_closed_pipe({{"input.txt", "1 2 3\n"}}, {}, err), 1);
-    EXPECT_EQ(err, "reqpack: standard output: Broken pipe\n");
+    harness::Run run{.program = "reqpack", .files = {{"input.txt", "1 2 3\n"}}, .stdout_to_closed_pipe = true};
+    auto convert = harness::run(run);
+    EXPECT_EQ(convert.status, 1);
+    EXPECT_EQ(convert.err, "reqpack: standard output: Broken pipe\n");
 
     // Enough lines to fill the pipe's buffer; the first failed write ends the printer
     // as it ends cat.
     std::string records;
     for (int k = 0; k < 20000; ++k)
         records += record_bytes(k, -k, 9);
-    EXPECT_EQ(run_into_closed_pipe({{"Records.bin", records}}, {"--print"}, err), 128 + SIGPIPE);
-    EXPECT_EQ(err, "");
+    run.files = {{"Records.bin", records}};
+    run.args = {"--print"};
+    auto print = harness::run(run);
+    EXPECT_EQ(print.status, 128 + SIGPIPE);
+    EXPECT_EQ(print.err, "");
 }
 
 // ---- options ----
@@ -380,16 +328,7 @@ TEST(ReqpackPrint, PrintedLinesConvertBackToTheSameRecords) {
 TEST(ReqpackPrint, LinesAndFailures) {
     const std::string two = record_bytes(INT32_MIN, INT32_MAX, 0) + record_bytes(-1, 100, 9);
     const std::string two_lines = "-2147483648 2147483647 0\n-1 100 9\n";
-    const struct {
-        const char* what;
-        std::map<std::string, std::string> files;
-        std::vector<std::string> args;
-        const char* stdin_file;
-        int status;
-        std::string out;
-        std::string err;
-        std::vector<int> closed = {};
-    } cases[] = {
+    harness::expect_prints("reqpack", {
         {"default file", {{"Records.bin", two}}, {"--print"}, "", 0, two_lines, ""},
         {"named file", {{"out.bin", two}}, {"--print", "out.bin"}, "", 0, two_lines, ""},
         {"standard input", {{"in", two}}, {"--print", "-"}, "in", 0, two_lines, ""},
@@ -403,21 +342,7 @@ TEST(ReqpackPrint, LinesAndFailures) {
         {"closed standard input", {}, {"--print", "-"}, "", 1, "", "reqpack: standard input: Bad file descriptor\n", {0}},
         {"closed standard output", {{"Records.bin", two}}, {"--print"}, "", 1, "",
          "reqpack: standard output: Bad file descriptor\n", {1}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        harness::Run run;
-        run.program = "reqpack";
-        run.files = c.files;
-        run.args = c.args;
-        run.stdin_file = c.stdin_file;
-        run.closed = c.closed;
-        auto r = harness::run(run);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.files, c.files) << "--print writes no file";
-    }
+    });
 }
 
 TEST(ReqpackPrint, TakesOneFileAtMost) {

@@ -9,27 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "slotplan.h"
 
 using namespace slotplan;
 
 namespace {
 
-// A read-only stream over a copy of the text.
-struct memory_file {
-    explicit memory_file(const std::string& text) : bytes(text.begin(), text.end()) {
-        bytes.push_back('\0');   // fmemopen wants room even for an empty text
-        stream = fmemopen(bytes.data(), text.size(), "r");
-    }
-    ~memory_file() {
-        if (stream != nullptr)
-            std::fclose(stream);
-    }
-    memory_file(const memory_file&) = delete;
-    memory_file& operator=(const memory_file&) = delete;
-    std::vector<char> bytes;
-    std::FILE* stream = nullptr;
-};
+using harness::memory_input;
 
 struct people_fields {
     int key1 = 0, key2 = 0;
@@ -44,15 +31,15 @@ struct request_fields {
 };
 
 scan_result scan_people(const std::string& text, people_fields& f) {
-    memory_file in(text);
+    memory_input in(text);
     const scan_target targets[] = {&f.key1, &f.key2, std::span<char>(f.name), std::span<char>(f.surname), &f.tag};
-    return scan_record(in.stream, kPeopleFormat, targets);
+    return scan_record(in.get(), kPeopleFormat, targets);
 }
 
 scan_result scan_request(const std::string& text, request_fields& f) {
-    memory_file in(text);
+    memory_input in(text);
     const scan_target targets[] = {&f.key1, &f.key2, &f.year, &f.month, &f.day, &f.hour, &f.separator, &f.minute};
-    return scan_record(in.stream, kRequestFormat, targets);
+    return scan_record(in.get(), kRequestFormat, targets);
 }
 
 // ---- generated records, compared with sscanf ----
@@ -200,10 +187,10 @@ TEST(SlotplanScanning, RequestFileAgreesWithSscanfRecordByRecord) {
             text += record + make.white(1);
             expected.push_back(f);
         }
-        memory_file in(text);
+        memory_input in(text);
         std::vector<appointment> table(kTableSize);
         read_report report;
-        ASSERT_EQ(get_appointments(in.stream, table, kLimit, report), static_cast<int>(expected.size())) << text;
+        ASSERT_EQ(get_appointments(in.get(), table, kLimit, report), static_cast<int>(expected.size())) << text;
         EXPECT_EQ(report.problem, read_problem::none);
         for (std::size_t k = 0; k < expected.size(); ++k) {
             const request_fields& f = expected[k];
@@ -251,8 +238,8 @@ TEST(SlotplanScanning, TextNeverRunsPastItsField) {
     char surname[kNameSize];
     char tag = 0;
     const scan_target targets[] = {&key1, &key2, std::span<char>(field, kNameSize), std::span<char>(surname), &tag};
-    memory_file in("1 2 " + std::string(35, 'n') + " Lee A");
-    const scan_result r = scan_record(in.stream, kPeopleFormat, targets);
+    memory_input in("1 2 " + std::string(35, 'n') + " Lee A");
+    const scan_result r = scan_record(in.get(), kPeopleFormat, targets);
     EXPECT_EQ(r.status, scan_status::too_long);
     EXPECT_EQ(r.field, 2);
     EXPECT_EQ(std::string(field), std::string(29, 'n'));
@@ -300,11 +287,11 @@ TEST(SlotplanReaders, StoreLimitPlusOneAndReportTheRest) {
         {60, 50, 10, 10, read_problem::beyond_limit},   // never past the end of a smaller table
     };
     for (const Case& c : cases) {
-        memory_file in(numbered_people(c.records));
+        memory_input in(numbered_people(c.records));
         std::vector<person> table(c.table + 1);
         table.back().key1 = 777;
         read_report report;
-        const int count = get_people(in.stream, std::span<person>(table.data(), c.table), c.limit, report);
+        const int count = get_people(in.get(), std::span<person>(table.data(), c.table), c.limit, report);
         EXPECT_EQ(count, c.count) << c.records << " records, limit " << c.limit;
         EXPECT_EQ(report.problem, c.problem) << c.records << " records, limit " << c.limit;
         EXPECT_EQ(table.back().key1, 777);

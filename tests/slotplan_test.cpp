@@ -70,11 +70,14 @@ const CleanRun kCleanRuns[] = {
          unpaired(" 2024  1  1 11:00 ", "     1     1")},
     {"both keys must agree", "1 1 Ann Lee A\n2 2 Bob Ray B\n", "1 9 2024 1 1 9:00\n9 2 2024 1 1 10:00\n",
      unpaired(" 2024  1  1  9:00 ", "     1     9") + unpaired(" 2024  1  1 10:00 ", "     9     2")},
-    {"a later request for a taken slot is dropped (A, B, A', C)", nullptr,
-     "1 1 2024 6 1 12:00\n2 2 2024 6 1 8:00\n3 3 2024 6 1 12:00\n4 4 2024 5 1 8:00\n",
+    // The holder is named by its place in the file, not among the requests kept: C' is
+    // held by record 4 though C is the third request kept.
+    {"a later request for a taken slot is dropped (A, B, A', C, C')", nullptr,
+     "1 1 2024 6 1 12:00\n2 2 2024 6 1 8:00\n3 3 2024 6 1 12:00\n4 4 2024 5 1 8:00\n5 5 2024 5 1 8:00\n",
      unpaired(" 2024  5  1  8:00 ", "     4     4") + unpaired(" 2024  6  1  8:00 ", "     2     2") +
          unpaired(" 2024  6  1 12:00 ", "     1     1"),
-     notice("3 (3 3) asks for 2024-06-01 12:00, held by record 1 (1 1): dropped")},
+     notice("3 (3 3) asks for 2024-06-01 12:00, held by record 1 (1 1): dropped") +
+         notice("5 (5 5) asks for 2024-05-01 08:00, held by record 4 (4 4): dropped")},
     {"the first of three wins, whatever its person", "9 9 Nobody Here N\n2 2 Bob Ray B\n3 3 Cy Doe C\n",
      "1 1 2024 1 1 9:00\n2 2 2024 1 1 9:00\n3 3 2024 1 1 9:00\n", unpaired(" 2024  1  1  9:00 ", "     1     1"),
      notice("2 (2 2) asks for 2024-01-01 09:00, held by record 1 (1 1): dropped") +
@@ -208,16 +211,17 @@ TEST(SlotplanFailures, EachEndsWithStatusOneAndAMessage) {
          false, "", "slotplan: Appointments.txt: No space left on device\n", nullptr},
     };
     for (const Failure& f : failures) {
-        harness::Run run;
-        run.program = "slotplan";
-        run.files = {{"People.txt", "1 2 Ann Lee A\n"}, {"AppointmentReqs.txt", "1 2 2024 1 1 9:00\n"},
-                     {"Appointments.txt", old_list}};
-        run.unprivileged = f.unprivileged;
-        run.setup = [&f](const fs::path& d) {
-            fs::permissions(d / "Appointments.txt", fs::perms(0666));   // a wrong write would land
-            f.setup(d);
-        };
-        auto r = harness::run(run);
+        auto r = harness::run({.program = "slotplan",
+                               .files = {{"People.txt", "1 2 Ann Lee A\n"},
+                                         {"AppointmentReqs.txt", "1 2 2024 1 1 9:00\n"},
+                                         {"Appointments.txt", old_list}},
+                               .setup =
+                                   [&f](const fs::path& d) {
+                                       // Writable by all, so that a wrong write would land.
+                                       fs::permissions(d / "Appointments.txt", fs::perms(0666));
+                                       f.setup(d);
+                                   },
+                               .unprivileged = f.unprivileged});
         EXPECT_EQ(r.status, 1) << f.what;
         EXPECT_EQ(r.out, f.out) << f.what;
         EXPECT_EQ(r.err, f.err) << f.what;
@@ -227,10 +231,7 @@ TEST(SlotplanFailures, EachEndsWithStatusOneAndAMessage) {
 }
 
 TEST(SlotplanFailures, FullStandardOutputIsReportedToo) {
-    harness::Run run;
-    run.program = "slotplan";
-    run.stdout_path = "/dev/full";
-    auto r = harness::run(run);
+    auto r = harness::run({.program = "slotplan", .stdout_path = "/dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "slotplan: AppointmentReqs.txt: No such file or directory\n"
                      "slotplan: standard output: No space left on device\n");

@@ -1,5 +1,6 @@
 // The plain salary raise converter that payrise's fast one is checked against, byte for
-// byte: getline, strtok and atof, one line at a time. Used by the fuzz target and tests.
+// byte: getline, strtok and atof, one line at a time. Used by the library tests and the
+// fuzz target.
 #pragma once
 
 #include <bit>
