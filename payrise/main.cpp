@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "common/file.h"
 #include "common/output_file.h"
 #include "common/process.h"
 #include "payrise.h"
@@ -64,15 +65,14 @@ int main(int argc, char** argv) {
         return suite::worse(suite::close_stdout(), status);
     }
 
-    std::FILE* input = std::fopen(payrise::kInputName, "r");
-    if (input == nullptr) {
+    const suite::file_ptr input(std::fopen(payrise::kInputName, "r"));
+    if (!input) {
         const int error = suite::last_error();
         std::fputs(payrise::kCheckFileMessage, stdout);
         suite::report_error(payrise::kInputName, error);
         suite::close_stdout();
         return 1;
     }
-    const int status = convert(input);
-    std::fclose(input);
+    const int status = convert(input.get());
     return suite::worse(suite::close_stdout(), status);
 }
