@@ -3,20 +3,19 @@
 
 namespace suite {
 
-int32_status parse_int32(const char* text, std::int32_t& value) {
+bool parse_int32(const char* text, std::int32_t& value) {
     while (is_c_space(static_cast<unsigned char>(*text)))
         ++text;
     const bool negative = *text == '-';
     if (*text == '-' || *text == '+')
         ++text;
     int32_digits number(negative);
-    const bool digits = is_c_digit(*text);
     for (; is_c_digit(*text); ++text)
         number.add(*text);
     if (!number.in_range())
-        return int32_status::out_of_range;
+        return false;
     value = number.value();
-    return digits ? int32_status::ok : int32_status::no_digits;
+    return true;
 }
 
 }  // namespace suite

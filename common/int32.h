@@ -33,12 +33,9 @@ class int32_digits {
     bool negative_;
 };
 
-// What parse_int32 found.
-enum class int32_status { ok, no_digits, out_of_range };
-
 // Reads the number at the start of `text`, as atoi does: leading white space, an
-// optional sign, the digits up to the first other character; no digits read as 0
-// (no_digits). A number beyond the 32-bit range is out_of_range, `value` untouched.
-int32_status parse_int32(const char* text, std::int32_t& value);
+// optional sign, the digits up to the first other character; no digits read as 0.
+// False for a number beyond the 32-bit range, with `value` untouched.
+bool parse_int32(const char* text, std::int32_t& value);
 
 }  // namespace suite

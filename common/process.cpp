@@ -104,8 +104,8 @@ std::string shell_escape(std::string_view text) {
     return out.empty() ? "''" : out;
 }
 
-}  // namespace
-
+// Remembers the program's name and makes descriptors 0-2 and the signals trustworthy;
+// false when a closed descriptor could not be reopened.
 bool start(const char* program) {
     program_name = program;
     std::signal(SIGPIPE, SIG_IGN);
@@ -120,6 +120,26 @@ bool start(const char* program) {
     }
     return true;
 }
+
+// Answers --help, -h and --version given as the first argument, on standard output;
+// true when it did. The help is the synopsis (its "usage:" lines), then what it explains.
+bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description) {
+    if (argc < 2)
+        return false;
+    const std::string_view option = argv[1];
+    if (option == "--help" || option == "-h") {
+        std::fputs(synopsis, stdout);
+        std::fputs(description, stdout);
+        return true;
+    }
+    if (option == "--version") {
+        std::printf("%s (batch suite) %s, MIT licence\n", program_name, SUITE_VERSION);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 void end_quietly_on_closed_pipe() {
     std::signal(SIGPIPE, SIG_DFL);
@@ -181,22 +201,6 @@ void report_error(std::string_view file, int error) {
 
 int last_error() {
     return errno != 0 ? errno : EIO;
-}
-
-bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description) {
-    if (argc < 2)
-        return false;
-    const std::string_view option = argv[1];
-    if (option == "--help" || option == "-h") {
-        std::fputs(synopsis, stdout);
-        std::fputs(description, stdout);
-        return true;
-    }
-    if (option == "--version") {
-        std::printf("%s (batch suite) %s, MIT licence\n", program_name, SUITE_VERSION);
-        return true;
-    }
-    return false;
 }
 
 bool refuse_extra_arguments(int argc, char** argv, int taken, const char* synopsis) {

@@ -9,15 +9,6 @@
 
 namespace suite {
 
-// Call first in main. Remembers the program's name for its messages, opens /dev/null on
-// any of descriptors 0, 1 and 2 that is closed (so no output file can take its place),
-// and ignores SIGPIPE and SIGXFSZ, so that a reader that went away or a file-size limit
-// is a write error to report. /dev/null is opened for the other direction, so reading
-// a closed standard input or writing a closed standard output still fails with EBADF,
-// as it would have.
-// False when a closed descriptor could not be reopened: the run must not go on.
-bool start(const char* program);
-
 // For a printer: a reader that goes away ends the run by SIGPIPE, quietly, as it ends
 // cat or seq. Nothing is left half done, since a printer writes no file.
 void end_quietly_on_closed_pipe();
@@ -52,16 +43,17 @@ inline constexpr int kChangedDuringRun = 1 << 16;
 // fail without a system call, and a failure must never read as success).
 int last_error();
 
-// Answers --help, -h and --version given as the first argument, on standard output;
-// true when it did. The help is the synopsis (its "usage:" lines), then what it explains.
-bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description);
-
 // The status of a run refused for its arguments.
 inline constexpr int kUsageStatus = 2;
 
-// The opening of every main: start(program); --help, -h or --version answered; and
-// any argument after the `taken` first ones refused, unless taken is kOwnArguments.
-// The status to end with at once, or nothing when the run goes on.
+// The opening of every main. Remembers the program's name for its messages; opens
+// /dev/null on any of descriptors 0, 1 and 2 that is closed (so no output file can take
+// its place), for the other direction, so that reading a closed standard input or
+// writing a closed standard output still fails with EBADF; ignores SIGPIPE and SIGXFSZ,
+// so that a reader that went away or a file-size limit is a write error to report;
+// answers --help, -h or --version as the first argument; and refuses any argument after
+// the `taken` first ones, unless taken is kOwnArguments. The status to end with at once
+// (1 when a closed descriptor could not be reopened), or nothing when the run goes on.
 inline constexpr int kOwnArguments = -1;   // the program checks its arguments itself
 std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
                             const char* description, int taken);

@@ -61,7 +61,7 @@ bool apply_option(const option_target& option, const char* value, hour_range& ho
         return false;
     }
     // atoi's reading, but a value beyond 32 bits is refused rather than made up.
-    if (suite::parse_int32(value, hours.*option.hour) != suite::int32_status::out_of_range)
+    if (suite::parse_int32(value, hours.*option.hour))
         return true;
     suite::report(std::string("option -") + option.letter, suite::quote_name(value) + ": hour out of range");
     return false;
