@@ -6,6 +6,7 @@
 
 #include "common/file.h"
 #include "common/output_file.h"
+#include "common/own_input.h"
 #include "common/process.h"
 #include "payrise.h"
 #include "print.h"
@@ -37,7 +38,7 @@ int convert(std::FILE* input) {
         return 1;
     suite::output_file output(payrise::kOutputName);
     if (const int error = output.open()) {
-        suite::report_error(payrise::kOutputName, error);
+        suite::report_error(output.blamed(), error);
         return 1;
     }
     const auto result = payrise::read_write(input, output.stream(), stderr);

@@ -23,7 +23,7 @@ int open_all(std::span<const export_file> files, legacy_lines legacy, outputs& o
         if (const int error = opened.back()->open()) {
             if (legacy == legacy_lines::print)
                 std::printf("%s\n", file.not_open_message);
-            suite::report_error(file.path, error);
+            suite::report_error(opened.back()->blamed(), error);
             return 1;
         }
     }

@@ -9,6 +9,7 @@
 
 #include "common/file.h"
 #include "common/output_file.h"
+#include "common/own_input.h"
 #include "common/process.h"
 #include "common/record_file.h"
 #include "convert.h"
@@ -98,7 +99,7 @@ int convert(std::FILE* input, const char* records_name) {
     suite::output_file records(records_name);
     if (const int error = records.open()) {
         std::printf("%s\n", kWriteRecordsMessage);
-        suite::report_error(records_name, error);
+        suite::report_error(records.blamed(), error);
         return 1;
     }
     const convert_result result = convert_requests(input, stdout, records.stream());

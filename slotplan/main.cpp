@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/output_file.h"
+#include "common/own_input.h"
 #include "common/process.h"
 #include "slotplan.h"
 

@@ -140,7 +140,7 @@ bool write_appointments(const char* path, std::span<const appointment> table, in
     suite::output_file out(path);
     if (const int error = out.open()) {
         std::fputs(kAppointmentsNotOpen, stdout);
-        suite::report_error(path, error);
+        suite::report_error(out.blamed(), error);
         return false;
     }
     write_appointments(out.stream(), table, count);

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
 #include "harness.h"
 
 namespace {
@@ -157,40 +156,6 @@ TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
         EXPECT_EQ(after.st_gid, before.st_gid);
         EXPECT_EQ(attribute(target, "system.posix_acl_access"), acl);
         EXPECT_EQ(attribute(target, "user.origin"), "kept");
-    }
-}
-
-TEST(Replacement, StickyFolderRuleDecidesAsTheKernel) {
-    constexpr uid_t kUser = 1000;
-    const struct {
-        const char* what;
-        mode_t folder_mode;
-        uid_t folder_owner;
-        mode_t file_type;
-        uid_t file_owner;
-        int protected_regular;
-        int protected_fifos;
-        bool refused;
-    } cases[] = {
-        {"another's file, world-writable sticky folder", S_ISVTX | 0777, 0, S_IFREG, 1, 1, 0, true},
-        {"the same with the setting off", S_ISVTX | 0777, 0, S_IFREG, 1, 0, 2, false},
-        {"no sticky bit", 0777, 0, S_IFREG, 1, 2, 2, false},
-        {"the user's own file", S_ISVTX | 0777, 0, S_IFREG, kUser, 2, 2, false},
-        {"the folder owner's file", S_ISVTX | 0777, 1, S_IFREG, 1, 2, 2, false},
-        {"group-writable folder, setting 1", S_ISVTX | 0775, 0, S_IFREG, 1, 1, 0, false},
-        {"group-writable folder, setting 2", S_ISVTX | 0775, 0, S_IFREG, 1, 2, 0, true},
-        {"a FIFO, fifos protected", S_ISVTX | 0777, 0, S_IFIFO, 1, 0, 1, true},
-        {"a FIFO, only regular files protected", S_ISVTX | 0777, 0, S_IFIFO, 1, 2, 0, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        struct stat folder {};
-        folder.st_mode = S_IFDIR | c.folder_mode;
-        folder.st_uid = c.folder_owner;
-        struct stat file {};
-        file.st_mode = c.file_type | 0666;
-        file.st_uid = c.file_owner;
-        EXPECT_EQ(suite::sticky_folder_refuses(folder, file, kUser, c.protected_regular, c.protected_fifos), c.refused);
     }
 }
 
