@@ -13,8 +13,11 @@ command -v strace >/dev/null || { echo "strace is missing (Debian package strace
 
 # The calls to fail, and the first call the program itself makes: start-up asks whether
 # descriptor 0 is open. Calls before it belong to the loader.
-calls=(openat read write close fsync rename renameat renameat2 stat lstat fstat newfstatat statx linkat fchmod
-       flistxattr fremovexattr)
+calls=(openat read write close fsync rename renameat renameat2 stat lstat fstat newfstatat statx readlinkat linkat
+       fchown fchmod flistxattr fremovexattr)
+# A failed sync, rename or link of an output is never covered by a fallback: when one was
+# injected, the run must fail.
+must_fail='^(fsync|rename|renameat|renameat2|linkat)$'
 marker='fcntl(0, F_GETFD'
 previous='previous output, never to be cut'
 
@@ -132,8 +135,11 @@ scenario() {
         dir=$base/run
         prepare "$dir" "$inputs" "${outputs[@]}"
         status=0
-        (cd "$dir" && strace -qq -o /dev/null -e trace="$call" -e inject="$call:error=$error:when=$k" \
+        (cd "$dir" && strace -qq -o "$dir.trace" -e trace="$call" -e inject="$call:error=$error:when=$k" \
           "$bin/$program" "$@" >"$dir.out" 2>"$dir.err") || status=$?
+        if [[ $call =~ $must_fail ]] && grep -q INJECTED "$dir.trace" && [ "$status" != 1 ]; then
+          fail "$program: $call #$k fails with $error: injected, yet status $status"
+        fi
         check "$program" "$inputs" "$clean" "$dir" "$status" "$program: $call #$k fails with $error" "${outputs[@]}"
       done
     done
