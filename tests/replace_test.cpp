@@ -3,6 +3,7 @@
 // folder takes no new file, never over what another user planted in a shared folder.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -156,6 +157,44 @@ TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
         EXPECT_EQ(after.st_gid, before.st_gid);
         EXPECT_EQ(attribute(target, "system.posix_acl_access"), acl);
         EXPECT_EQ(attribute(target, "user.origin"), "kept");
+    }
+}
+
+// A drop box lets others write and search, not read: a new output is made there, and an
+// old one of the user's own is still replaced whole, not written over.
+TEST(Replacement, ADropBoxFolderTakesANewOutputAndReplacesAnOldOneWhole) {
+    if (!harness::running_as_root())
+        GTEST_SKIP() << "only root can run a program as another user here";
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const std::map<std::string, std::string> input = {{"input.txt", "1 100 9\n"}};
+    const std::string fresh = harness::run("reqpack", input).files["Records.bin"];
+    for (const auto mode : {fs::perms::sticky_bit | fs::perms::owner_all | fs::perms::group_write |
+                                fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec,
+                            fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_write |
+                                fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec}) {
+        for (const bool exists : {false, true}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(mode)) + (exists ? ", an old output" : ", a new output"));
+            const harness::TempDir elsewhere;
+            fs::permissions(elsewhere.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+            const fs::path box = elsewhere.path() / "box";
+            fs::create_directory(box);
+            const fs::path out = box / "Records.bin";
+            struct stat before {};
+            if (exists) {
+                harness::write_file(out, "previous");
+                ASSERT_EQ(chown(out.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+                ASSERT_EQ(stat(out.c_str(), &before), 0);
+            }
+            fs::permissions(box, mode, fs::perm_options::replace);
+            auto r = harness::run({.program = "reqpack", .args = {"-r", out.string()}, .files = input,
+                                   .unprivileged = true});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(harness::read_file(out), fresh);
+            struct stat after {};
+            ASSERT_EQ(stat(out.c_str(), &after), 0);
+            EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not written in place";
+        }
     }
 }
 
