@@ -32,151 +32,107 @@ std::string name_of(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
 }
 
-// Where the last part of a path leads through symbolic links: the folder holding the
-// final entry and its name, or the descriptor a /proc/PID/fd/N link names.
-struct last_part {
-    descriptor folder;
-    std::string name;
-    bool exists = false;
-    pid_t process = 0;
-    int fd = -1;
-};
-
 // Whether the entry `name` of `folder` is the link of a process's descriptor: the kernel
 // names such a folder /proc/PID/fd or /proc/PID/task/TID/fd. Without /proc there is none.
-int descriptor_link(os& sys, const descriptor& folder, const std::string& name, last_part& last) {
+int descriptor_link(os& sys, const descriptor& folder, const std::string& name, pid_t& process, int& fd) {
     std::string where;
     const int error = sys.read_link(AT_FDCWD, ("/proc/self/fd/" + std::to_string(folder.get())).c_str(), where);
     if (error != 0)
         return error == ENOENT ? 0 : error;
-    unsigned process = 0, thread = 0, number = 0;
+    unsigned pid = 0, thread = 0, number = 0;
     int end = 0;
-    const bool named = (std::sscanf(where.c_str(), "/proc/%u/fd%n", &process, &end) == 1 ||
-                        std::sscanf(where.c_str(), "/proc/%u/task/%u/fd%n", &process, &thread, &end) == 2) &&
+    const bool named = (std::sscanf(where.c_str(), "/proc/%u/fd%n", &pid, &end) == 1 ||
+                        std::sscanf(where.c_str(), "/proc/%u/task/%u/fd%n", &pid, &thread, &end) == 2) &&
                        where.size() == static_cast<std::size_t>(end);
     const auto [rest, failed] = std::from_chars(name.data(), name.data() + name.size(), number);
     if (named && failed == std::errc() && rest == name.data() + name.size() && number <= INT_MAX) {
-        last.fd = static_cast<int>(number);
-        last.process = static_cast<pid_t>(process);
+        fd = static_cast<int>(number);
+        process = static_cast<pid_t>(pid);
     }
     return 0;
 }
 
-// The parts before the last are the kernel's to follow, magic links among them. Links
-// in the last part are read only to tell a descriptor path; what is written is always
-// what the kernel opens.
-int follow_last_part(os& sys, std::string path, last_part& last) {
+// Where the last part of a path leads through symbolic links: the folder holding the
+// final entry and its name, or the descriptor a /proc/PID/fd/N link names. The parts
+// before the last are the kernel's to follow, magic links among them; links in the last
+// part are read only to tell a descriptor path, and what is written is always what the
+// kernel opens.
+int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
     descriptor from(AT_FDCWD);
     for (int links = 0; links <= kMostLinks; ++links) {
         descriptor folder;
-        if (const int error = sys.open(from.get(), folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0,
-                                       folder.out()))
+        if (const int error = t.sys.open(from.get(), folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0,
+                                         folder.out()))
             return error;
         const std::string name = name_of(path);
         file_info entry;
-        const int error = sys.stat(folder.get(), name.c_str(), false, entry);
-        if (error != 0 && error != ENOENT)
-            return error;
+        const int error = t.sys.stat(folder.get(), name.c_str(), false, entry);
         const bool link = error == 0 && S_ISLNK(entry.mode);
-        if (const int failed = link || error == ENOENT ? descriptor_link(sys, folder, name, last) : 0)
+        if (const int failed = error != 0 && error != ENOENT ? error
+                               : link || error == ENOENT     ? descriptor_link(t.sys, folder, name, process, fd)
+                                                             : 0)
             return failed;
-        if (last.fd >= 0)
-            return 0;
-        if (!link) {
-            last.folder = std::move(folder);
-            last.name = name;
-            last.exists = error == 0;
-            return 0;
+        if (fd < 0 && !link) {
+            t.folder = std::move(folder);
+            t.name = name;
+            t.exists = error == 0;
         }
-        if (const int failed = sys.read_link(folder.get(), name.c_str(), path))
+        if (fd >= 0 || !link)
+            return 0;
+        if (const int failed = t.sys.read_link(folder.get(), name.c_str(), path))
             return failed;
         from = std::move(folder);
     }
     return ELOOP;
 }
 
-// Through a descriptor of this process, or added to the file of another's.
-int open_descriptor_path(os& sys, const std::string& path, const last_part& last, target& t) {
-    t.how = way::write_through;
-    t.exists = true;
-    int flags = 0;
-    int error = 0;
-    if (last.process == getpid()) {
-        // One open only to read fails at the first write, as it would for `>&N`.
-        error = sys.control(last.fd, F_DUPFD_CLOEXEC, 3, t.file.out());
-        return error != 0 ? error : sys.stat(t.file.get(), "", true, t.info);
-    }
-    error = sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0, t.file.out());
-    if (error == 0)
-        error = sys.stat(t.file.get(), "", true, t.info);
-    if (error == 0 && S_ISREG(t.info.mode))
-        error = sys.control(t.file.get(), F_GETFL, 0, flags);
-    if (error == 0 && S_ISREG(t.info.mode))
-        error = sys.control(t.file.get(), F_SETFL, flags | O_APPEND, flags);
-    return error;
-}
-
-// An existing regular file is replaced beside itself, unless it cannot be renamed over
-// (a mount point); then it is copied over. Its name must still stand for it.
-int place_existing(os& sys, const file_info& folder, const std::string& name, target& t) {
+// A regular file is replaced beside itself, unless it cannot be renamed over (a mount
+// point) and is copied over. Its name must still stand for the file the kernel opened.
+int open_named(target& t, const std::string& path) {
+    file_info folder;
+    if (const int error = t.sys.stat(t.folder.get(), "", true, folder))
+        return error;
+    // In a shared sticky folder the kernel judges a file another user owns only for an
+    // open that may create it, as `>` does.
+    const int create = t.exists && (folder.mode & S_ISVTX) ? O_CREAT : 0;
+    const int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | create, 0666,
+                                 t.file.out());
+    t.exists = error != ENOENT;
+    t.info = folder;
+    if (error != 0)
+        return error == ENOENT ? 0 : error;
     file_info entry;
-    const int error = sys.stat(t.folder.get(), name.c_str(), false, entry);
-    if (error != 0 || !same_file(entry, t.info))
-        return error == 0 || error == ENOENT ? kChangedDuringRun : error;
-    const bool movable = !t.info.mount_root && t.info.device == folder.device;
-    t.how = movable ? way::replace_beside : way::copy_over;
+    int failed = t.sys.stat(t.file.get(), "", true, t.info);
+    if (failed == 0 && S_ISREG(t.info.mode))
+        failed = t.sys.stat(t.folder.get(), t.name.c_str(), false, entry);
+    if (failed != 0 || !S_ISREG(t.info.mode)) {
+        t.how = way::write_through;
+        return failed;
+    }
+    if (!same_file(entry, t.info))
+        return kChangedDuringRun;
+    t.how = !t.info.mount_root && t.info.device == folder.device ? way::replace_beside : way::copy_over;
     return 0;
 }
 
-int open_named(os& sys, const std::string& path, last_part& last, target& t) {
-    file_info folder;
-    if (const int error = sys.stat(last.folder.get(), "", true, folder))
-        return error;
-    t.folder = std::move(last.folder);
-    t.name = last.name;
-    // In a shared sticky folder the kernel judges a file another user owns only for an
-    // open that may create it, as `>` does.
-    const int create = last.exists && (folder.mode & S_ISVTX) ? O_CREAT : 0;
-    const int error = sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | create, 0666, t.file.out());
-    if (error == ENOENT) {
-        t.how = way::replace_beside;
-        t.info = folder;
-        return 0;
-    }
-    t.exists = true;
-    if (error != 0)
-        return error;
-    if (const int failed = sys.stat(t.file.get(), "", true, t.info))
-        return failed;
-    if (!S_ISREG(t.info.mode)) {
-        t.how = way::write_through;
-        return 0;
-    }
-    return place_existing(sys, folder, t.name, t);
-}
-
-int classify(os& sys, const std::string& path, target& t) {
-    last_part last;
-    if (const int error = follow_last_part(sys, path, last))
-        return error;
-    return last.fd >= 0 ? open_descriptor_path(sys, path, last, t) : open_named(sys, path, last, t);
-}
-
 // What keeps a new file from standing in the folder or carrying the old one's owner or
-// attributes.
+// attributes: the target is then written over in place rather than refused or opened wider.
 bool cannot_carry(int error) {
     return error == EPERM || error == EACCES || error == EINVAL || error == EOPNOTSUPP;
 }
 
 }  // namespace
 
+// The output, and what the stream's writes reach: the descriptor, the first error they met.
 struct output_file::state {
-    explicit state(os& sys) : sys(sys) { sink.sys = &sys; }
-    os& sys;
-    output::target target;
-    output::sink sink;
-    writer_ptr writer;
-    bool dropping = false;   // discard(): the stream's last bytes go nowhere
+    explicit state(os& sys) : out(sys) {}
+    output::target out;
+    int fd = -1;
+    int error = 0;
+    bool dropping = false;          // discard(): the stream's last bytes go nowhere
+    bool early_writeback = false;   // a new file, whose finished stretches go to disk early
+    off_t written = 0;
+    off_t handed_to_disk = 0;
 };
 
 output_file::output_file(std::string path, os& sys)
@@ -187,78 +143,72 @@ output_file::~output_file() {
 }
 
 int output_file::open() {
-    int error = classify(state_->sys, path_, state_->target);
+    target& t = state_->out;
+    pid_t process = 0;
+    int fd = -1;
+    int error = follow_last_part(t, path_, process, fd);
     if (error == 0)
-        error = open_way();
-    if (error == 0) {
-        stream_ = fopencookie(state_.get(), "w", {nullptr, &output_file::write_to_sink, nullptr, nullptr});
-        error = stream_ == nullptr ? last_error() : 0;
+        error = fd >= 0 ? open_descriptor_path(t, path_, process, fd) : open_named(t, path_);
+    if (error == 0 && t.how == way::replace_beside) {
+        error = open_beside(t);
+        if (t.exists && cannot_carry(error)) {
+            drop_beside(t);
+            t.content = descriptor();
+            error = open_over(t, blamed_);
+        }
+    } else if (error == 0 && t.how == way::copy_over) {
+        error = open_over(t, blamed_);
     }
+    state_->fd = t.how == way::write_through ? t.file.get() : t.content.get();
+    state_->early_writeback = t.how == way::replace_beside;
+    if (error == 0 && (stream_ = fopencookie(state_.get(), "w", {nullptr, &write_to_sink, nullptr, nullptr})) == nullptr)
+        error = last_error();
     if (error != 0)
         discard();
     return error;
 }
 
-int output_file::open_way() {
-    state& s = *state_;
-    if (s.target.how == way::write_through)
-        return write_through(s.sys, s.target, s.sink, s.writer);
-    if (s.target.how == way::replace_beside) {
-        const int error = replace_beside(s.sys, s.target, s.sink, s.writer);
-        // Written over in place rather than refused or opened wider.
-        if (!s.target.exists || !cannot_carry(error))
-            return error;
-        s.target.how = way::copy_over;
-    }
-    return copy_over(s.sys, s.target, s.sink, s.writer, blamed_);
-}
-
-// Every byte goes to the sink, or its first error is kept. As the stream's contract asks,
-// the count of bytes taken comes back, 0 on an error.
+// Every byte goes to the descriptor, or its first error is kept. As the stream's contract
+// asks, the count of bytes taken comes back, 0 on an error.
 ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t size) {
     state& s = *static_cast<state*>(cookie);
-    sink& out = s.sink;
     if (s.dropping)
         return static_cast<ssize_t>(size);
-    if (out.error == 0)
-        out.error = out.sys->write(out.fd, data, size, -1);
-    if (out.error != 0)
+    if (s.error == 0)
+        s.error = s.out.sys.write(s.fd, data, size, -1);
+    if (s.error != 0)
         return 0;
-    out.written += static_cast<off_t>(size);
+    s.written += static_cast<off_t>(size);
     // The disk starts on each finished stretch while the program goes on, so that the
     // sync before the rename has little left to wait for.
-    if (out.early_writeback && out.written - out.handed_to_disk >= kWritebackStretch) {
-        out.sys->start_writeback(out.fd, out.handed_to_disk, out.written - out.handed_to_disk);
-        out.handed_to_disk = out.written;
+    if (s.early_writeback && s.written - s.handed_to_disk >= kWritebackStretch) {
+        s.out.sys.start_writeback(s.fd, s.handed_to_disk, s.written - s.handed_to_disk);
+        s.handed_to_disk = s.written;
     }
     return static_cast<ssize_t>(size);
 }
 
-// Hands the stream's last bytes to the sink; the first write error of the whole run.
-int output_file::finish_stream() {
-    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
-    std::fclose(stream_);
-    stream_ = nullptr;
-    if (state_->sink.error != 0)
-        return state_->sink.error;
-    return flushed ? 0 : EIO;
-}
-
+// The stream's last bytes, then all that can fail before the target changes.
 int output_file::prepare() {
     if (stream_ == nullptr)
         return EBADF;
-    int error = finish_stream();
+    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    std::fclose(stream_);
+    stream_ = nullptr;
+    target& t = state_->out;
+    int error = state_->error != 0 ? state_->error : flushed ? 0 : EIO;
     if (error == 0)
-        error = state_->writer->prepare();
+        error = t.how == way::replace_beside ? prepare_beside(t) : t.how == way::copy_over ? prepare_over(t) : 0;
     if (error != 0)
         discard();
     return error;
 }
 
 int output_file::install() {
-    if (stream_ != nullptr || state_->writer == nullptr)
+    target& t = state_->out;
+    if (stream_ != nullptr || (t.file.get() < 0 && t.content.get() < 0))
         return EBADF;
-    const int error = state_->writer->install();
+    const int error = t.how == way::replace_beside ? install_beside(t) : t.how == way::copy_over ? install_over(t) : 0;
     discard();
     return error;
 }
@@ -270,8 +220,8 @@ int output_file::commit() {
 }
 
 bool output_file::same_target(const output_file& other) const {
-    const target& a = state_->target;
-    const target& b = other.state_->target;
+    const target& a = state_->out;
+    const target& b = other.state_->out;
     // Two new files are the same only by the same name in the same folder.
     return a.exists == b.exists && same_file(a.info, b.info) && (a.exists || a.name == b.name);
 }
@@ -282,9 +232,11 @@ void output_file::discard() {
         std::fclose(stream_);
         stream_ = nullptr;
     }
-    state_->writer.reset();
-    state_->target.file = descriptor();
-    state_->target.folder = descriptor();
+    target& t = state_->out;
+    drop_beside(t);
+    t.file = descriptor();
+    t.folder = descriptor();
+    t.content = descriptor();
 }
 
 }  // namespace suite

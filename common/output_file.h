@@ -60,8 +60,6 @@ class output_file {
   private:
     struct state;
     static ssize_t write_to_sink(void* cookie, const char* data, std::size_t size);
-    int open_way();
-    int finish_stream();
 
     std::string path_;
     std::string blamed_;

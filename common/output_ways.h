@@ -1,11 +1,10 @@
-// Inside the output layer: the target as classified once, and the three ways an output
-// is written (write_through.cpp, replace_beside.cpp, copy_over.cpp).
+// Inside the output layer: one output as classified once, and the three ways it is
+// written (write_through.cpp, replace_beside.cpp, copy_over.cpp).
 #pragma once
 
 #include <signal.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <utility>
 
@@ -33,46 +32,35 @@ class descriptor {
     int fd_;
 };
 
-// What the stream's writes reach: the descriptor, and the first error they met.
-struct sink {
-    os* sys = nullptr;
-    int fd = -1;
-    int error = 0;
-    bool early_writeback = false;   // a new file, whose finished stretches go to disk early
-    off_t written = 0;
-    off_t handed_to_disk = 0;
-};
-
 enum class way { write_through, replace_beside, copy_over };
 
-// The output as the kernel resolved its path.
+// One output's target as the kernel resolved it, and what the way chosen for it holds.
 struct target {
+    explicit target(os& sys) : sys(sys) {}
+    os& sys;
     way how = way::replace_beside;
-    descriptor file;     // the target opened to write; none while it does not exist
-    descriptor folder;   // replace_beside: the folder whose entry `name` is the target
+    descriptor file;         // the target opened to write; none while it does not exist
+    descriptor folder;       // the folder whose entry `name` is the target
     std::string name;
-    file_info info;      // the target, or its folder while it does not exist
+    file_info info;          // the target, or its folder while it does not exist
     bool exists = false;
+    descriptor content;      // the new content, where it is not written into the target
+    std::string temporary;   // replace beside: the content's name in the folder, if it has one
+    int slot = -1;           // where a signal finds that name
 };
 
-// One way of writing, once the sink points at what the stream writes to. prepare() does
-// everything that can fail before the target is touched; install() puts the content in
-// place. The destructor drops whatever was not installed.
-class writer {
-  public:
-    virtual ~writer() = default;
-    virtual int prepare() = 0;
-    virtual int install() = 0;
-};
-
-using writer_ptr = std::unique_ptr<writer>;
-
-// Each points the sink at a descriptor and sets `out`, then returns 0; or returns the
-// error number. The writer keeps a reference to the target.
-int write_through(os& sys, target& t, sink& s, writer_ptr& out);
-int replace_beside(os& sys, target& t, sink& s, writer_ptr& out);
+// Each way: open makes what the stream writes to; prepare does everything that can fail
+// before the target changes; install puts the content in place. Each returns 0 or the
+// error number.
+int open_descriptor_path(target& t, const std::string& path, pid_t process, int fd);
+int open_beside(target& t);
+int prepare_beside(target& t);
+int install_beside(target& t);
+void drop_beside(target& t);   // removes the content's name, where it was not installed
 // `blamed` becomes the temporary folder when no private file could be had there.
-int copy_over(os& sys, target& t, sink& s, writer_ptr& out, std::string& blamed);
+int open_over(target& t, std::string& blamed);
+int prepare_over(target& t);
+int install_over(target& t);
 
 // Named temporary files (temporary_names.cpp), which a signal that ends the run removes
 // first. The signals are held back while a name is made or removed and registered or
