@@ -1,7 +1,12 @@
-// The chores every program shares, at their edges: the readers of 32-bit decimals and
-// the quoting of names in messages.
+// The chores every program shares, at their edges: the readers of 32-bit decimals, the
+// quoting of names in messages, and the close of the standard streams.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -92,6 +97,40 @@ TEST(MessageQuoting, PrintableRangeEndsAtBlankAndTilde) {
         testing::internal::CaptureStderr();
         suite::report("f", c.text);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(c.message) + "\n");
+    }
+}
+
+// Writes to descriptor `fd` while it stands for a file open for reading only, so that
+// the write fails and its stream's buffer is dropped; then gives the descriptor back,
+// so that the final flush succeeds, and closes as every main does.
+int close_after_one_failed_write(int fd) {
+    const int saved = dup(fd);
+    const int read_only = open("/dev/null", O_RDONLY);
+    dup2(read_only, fd);
+    if (fd == STDOUT_FILENO) {
+        std::fputs("a line\n", stdout);
+        std::fflush(stdout);
+    } else {
+        suite::warn("a notice");
+    }
+    dup2(saved, fd);
+    return suite::close_stdout();
+}
+
+// A write that failed once fails the run, though nothing is left to flush at the end
+// (a terminal, a non-blocking descriptor): in a child, as the close ends the stream.
+TEST(StandardStreamsDeathTest, AWriteThatFailedOnceFailsTheRun) {
+    struct Case {
+        int fd;
+        const char* said;
+    };
+    const Case cases[] = {
+        {STDOUT_FILENO, "test: standard output: Input/output error\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EXIT(std::_Exit(close_after_one_failed_write(c.fd)), testing::ExitedWithCode(1),
+                    testing::Eq(std::string(c.said)))
+            << "descriptor " << c.fd;
     }
 }
 
