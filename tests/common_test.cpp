@@ -118,7 +118,8 @@ int close_after_one_failed_write(int fd) {
 }
 
 // A write that failed once fails the run, though nothing is left to flush at the end
-// (a terminal, a non-blocking descriptor): in a child, as the close ends the stream.
+// (a terminal, a non-blocking descriptor); for standard error without a word more. In a
+// child, as the close ends the stream.
 TEST(StandardStreamsDeathTest, AWriteThatFailedOnceFailsTheRun) {
     struct Case {
         int fd;
@@ -126,6 +127,7 @@ TEST(StandardStreamsDeathTest, AWriteThatFailedOnceFailsTheRun) {
     };
     const Case cases[] = {
         {STDOUT_FILENO, "test: standard output: Input/output error\n"},
+        {STDERR_FILENO, ""},
     };
     for (const Case& c : cases) {
         EXPECT_EXIT(std::_Exit(close_after_one_failed_write(c.fd)), testing::ExitedWithCode(1),

@@ -54,7 +54,9 @@ check() {
       ;;
     1)
       failed_runs=$((failed_runs + 1))
-      grep -q "^$program: " "$dir.err" || fail "$what: status 1 without a message: $(cat "$dir.err")"
+      # A message that could not be written fails the run, with nothing more said.
+      [ -s "$dir.trace" ] && grep -q '^write(2,.*(INJECTED)$' "$dir.trace" ||
+        grep -q "^$program: " "$dir.err" || fail "$what: status 1 without a message: $(cat "$dir.err")"
       ;;
     *) fail "$what: status $status" ;;
   esac
@@ -132,7 +134,7 @@ scenario() {
         dir=$base/run
         prepare "$dir" "$inputs" "${outputs[@]}"
         status=0
-        (cd "$dir" && strace -qq -o /dev/null -e trace="$call" -e inject="$call:error=$error:when=$k" \
+        (cd "$dir" && strace -qq -o "$dir.trace" -e trace="$call" -e inject="$call:error=$error:when=$k" \
           "$bin/$program" "$@" >"$dir.out" 2>"$dir.err") || status=$?
         check "$program" "$inputs" "$clean" "$dir" "$status" "$program: $call #$k fails with $error" "${outputs[@]}"
       done
