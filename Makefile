@@ -74,11 +74,10 @@ install: deps
 	cmake --build --preset default --parallel $(JOBS) --target $(INSTALLED)
 	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
 
-# Removes what make install with the same PREFIX and DESTDIR put there.
-uninstall: deps
-	cmake --preset default >/dev/null
-	cmake --build --preset default --parallel $(JOBS) --target $(INSTALLED)
-	tools/uninstall build/default "$(PREFIX)" "$(DESTDIR)"
+# Removes what make install with the same PREFIX and DESTDIR put there, as the list the
+# install wrote there says; nothing is configured or built.
+uninstall:
+	tools/uninstall "$(PREFIX)" "$(DESTDIR)"
 
 # The Debian package in build/package/, checked by lintian.
 package: deps

@@ -3,12 +3,16 @@
 # that every program installed answers --help and came with its man page, that every
 # man page of the source tree was installed (gzipped) beside its program, where man
 # finds it through PATH, that bash-completion loads reqpack's completion from where it
-# was installed, and that tools/uninstall takes every file away again.
+# was installed, and that tools/uninstall, from the list the install wrote, takes every
+# file away again and every folder the install created, but not one that was there.
 set -euo pipefail
 build=$1
 source=$2
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
+# An empty bin/ that was there before; installed twice, as an upgrade does.
+mkdir "$prefix/bin"
+cmake --install "$build" --prefix "$prefix" >/dev/null
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 status=0
@@ -50,8 +54,10 @@ else
   echo "SKIP: bash-completion is not installed (Debian package bash-completion): its loading was not checked"
 fi
 
-"$source/tools/uninstall" "$build" "$prefix" >/dev/null
-left=$(find "$prefix" ! -type d)
-[ -z "$left" ] || fail "left after uninstall: $left"
-[ ! -e "$prefix/share/doc/batch-suite" ] || fail "share/doc/batch-suite left after uninstall"
+# Twice: the second run finds nothing to remove.
+for run in 1 2; do
+  "$source/tools/uninstall" "$prefix" >/dev/null || fail "uninstall run $run: exit status $?"
+  left=$(cd "$prefix" && find . -mindepth 1 | sort | paste -sd ' ')
+  [ "$left" = "./bin" ] || fail "after uninstall run $run, left: '$left', not the bin/ that was there"
+done
 exit "$status"
