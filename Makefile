@@ -21,8 +21,8 @@ all: build
 
 # What each command needs, asked for once at its start, so that apt-get fetches the
 # package lists once at most. The programs need BUILD_NEEDS; the tests more, and without
-# TEST_OPTIONAL the tests that need them are skipped (the Debian package, the access
-# list, reqpack's bash completion).
+# a package after --optional the tests that need it are skipped (the Debian package,
+# the access list, reqpack's bash completion).
 BUILD_NEEDS = cmake g++ make
 TEST_NEEDS = $(BUILD_NEEDS) libgtest-dev groff-base strace --optional dpkg-dev file acl bash-completion
 NEED = @tools/need
