@@ -19,28 +19,36 @@ BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 
 all: build
 
-# What the programs need to build; the tests need more (test-deps).
-deps:
-	@tools/need cmake g++ make
+# What each command needs, asked for once at its start, so that apt-get fetches the
+# package lists once at most. The programs need BUILD_NEEDS; the tests more, and without
+# a package after --optional the tests that need it are skipped (the Debian package,
+# the access list, reqpack's bash completion).
+BUILD_NEEDS = cmake g++ make
+TEST_NEEDS = $(BUILD_NEEDS) libgtest-dev groff-base strace --optional dpkg-dev file acl bash-completion
+NEED = @tools/need
 
-test-deps: deps
-	@tools/need libgtest-dev groff-base strace
+deps:
+	$(NEED) $(BUILD_NEEDS)
+
+test-deps:
+	$(NEED) $(TEST_NEEDS)
 
 # The build users install from: the programs, their man pages and the benchmark
 # helpers, no tests; warnings do not stop it.
-build: deps
+build:
+	$(NEED) $(BUILD_NEEDS)
 	cmake --preset default >/dev/null
 	cmake --build --preset default --parallel $(JOBS)
 
-demo: deps
+demo:
+	$(NEED) $(BUILD_NEEDS)
 	cmake --preset default >/dev/null
 	cmake --build --preset default --parallel $(JOBS) --target $(PROGRAMS)
 	tools/demo $(CURDIR)/build/default/bin $(CURDIR)/build/demo
 
 # The developer presets build the tests and treat warnings as errors.
-test: test-deps
-	@tools/need dpkg-dev file || echo "(the Debian package test will be skipped)"
-	@tools/need acl || echo "(the access list test will be skipped)"
+test:
+	$(NEED) $(TEST_NEEDS)
 	cmake --preset dev >/dev/null
 	cmake --build --preset dev --parallel $(JOBS)
 	ctest --preset dev
@@ -49,40 +57,41 @@ test: test-deps
 	ctest --preset asan
 
 # The end-to-end runs under valgrind; any error or leak fails the test that ran it.
-memcheck: test-deps
-	@tools/need valgrind
+memcheck:
+	$(NEED) valgrind $(TEST_NEEDS)
 	cmake --preset dev >/dev/null
 	cmake --build --preset dev --parallel $(JOBS)
 	SUITE_TEST_WRAPPER="valgrind --quiet --error-exitcode=97 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all" \
 		ctest --preset dev
 
-fuzz: deps
-	@tools/need clang-14 libclang-rt-14-dev
+fuzz:
+	$(NEED) $(BUILD_NEEDS) clang-14 libclang-rt-14-dev
 	cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DSUITE_FUZZ=ON -DSUITE_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
 	cmake --build build/fuzz --parallel $(JOBS)
 	tools/fuzz build/fuzz/fuzzers $(FUZZ_SECONDS)
 
 # Large generated inputs in build/bench; times and peak memory against the goals.
-bench: build
-	@tools/need time hyperfine
+bench:
+	$(NEED) $(BUILD_NEEDS) time hyperfine
+	@$(MAKE) build
 	bench/run $(CURDIR)/build/default/bin $(CURDIR)/build/bench
 
 # The programs, man pages, documents and completion under DESTDIR/PREFIX.
-install: deps
+install:
+	$(NEED) $(BUILD_NEEDS)
 	cmake --preset default >/dev/null
 	cmake --build --preset default --parallel $(JOBS) --target $(INSTALLED)
 	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
 
-# Removes what make install with the same PREFIX and DESTDIR put there.
-uninstall: deps
-	cmake --preset default >/dev/null
-	cmake --build --preset default --parallel $(JOBS) --target $(INSTALLED)
-	tools/uninstall build/default "$(PREFIX)" "$(DESTDIR)"
+# Removes what make install with the same PREFIX and DESTDIR put there, as the list the
+# install wrote there says; nothing is configured or built.
+uninstall:
+	tools/uninstall "$(PREFIX)" "$(DESTDIR)"
 
 # The Debian package in build/package/, checked by lintian.
-package: deps
-	@tools/need dpkg-dev file lintian
+package:
+	$(NEED) $(BUILD_NEEDS) dpkg-dev file lintian
 	cmake --preset package -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
 		-DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" >/dev/null
 	cmake --build --preset package --parallel $(JOBS) --target $(INSTALLED)

@@ -7,6 +7,20 @@ set(SUITE_MAINTAINER "The batch suite developers <batch-suite@example.org>"
 # The date of the release PROJECT_VERSION names, for the changelog; change both together.
 set(SUITE_RELEASE_DATE "Tue, 08 Dec 2026 00:00:00 +0000")
 
+# suite_installed_files(begin|end): the install's first and last rules, which write the
+# list make uninstall reads (cmake/installed_files.cmake). SUITE_INSTALL_DIRS names every
+# folder an install rule puts files in; the list is no part of the Debian package.
+set(SUITE_INSTALLED_LIST ${SUITE_DOC_DIR}/installed-files)
+set(SUITE_INSTALL_DIRS ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1
+    ${CMAKE_INSTALL_DATADIR}/bash-completion/completions ${SUITE_DOC_DIR})
+function(suite_installed_files step)
+  install(CODE "set(suite_step ${step})
+set(suite_list \"${SUITE_INSTALLED_LIST}\")
+set(suite_folders \"${SUITE_INSTALL_DIRS}\")
+include(\"${PROJECT_SOURCE_DIR}/cmake/installed_files.cmake\")" COMPONENT installed_files)
+endfunction()
+suite_installed_files(begin)
+
 # suite_gzip(SOURCE OUTPUT): OUTPUT is SOURCE gzipped. -n leaves the name and time out
 # of the gzip header, so the same text always gives the same bytes.
 set(SUITE_GZIPPED)
@@ -58,6 +72,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
+# One package of every component but the list of installed files.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${SUITE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -183,13 +183,21 @@ void report(std::string_view file, std::string_view what) {
     warn("%s: %s", quote_name(file).c_str(), text.c_str());
 }
 
+// The line is written with one call, so a message that fails is lost whole, never cut.
 void warn(const char* format, ...) {
-    std::fprintf(stderr, "%s: ", program_name);
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
     va_end(arguments);
-    std::fputc('\n', stderr);
+    std::string line = std::string(program_name) + ": ";
+    const std::size_t start = line.size();
+    line.resize(start + static_cast<std::size_t>(length > 0 ? length : 0) + 1);
+    std::vsnprintf(line.data() + start, line.size() - start, format, again);
+    va_end(again);
+    line.back() = '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 void report_error(std::string_view file, int error) {
@@ -236,10 +244,12 @@ int close_stdout() {
         error = EIO;
     if (std::fclose(stdout) != 0 && error == 0)
         error = last_error();
-    if (error == 0)
-        return 0;
-    report_stdout_error(error);
-    return 1;
+    if (error != 0)
+        report_stdout_error(error);
+    // A message that could not be written fails the run too, as in coreutils; there is
+    // nowhere left to say so. Standard error stays open for a sanitizer's report.
+    const bool message_lost = std::fflush(stderr) != 0 || std::ferror(stderr);
+    return error != 0 || message_lost ? 1 : 0;
 }
 
 }  // namespace suite

@@ -73,8 +73,10 @@ constexpr int worse(int status, int other) {
 void report_stdout_error(int error);
 
 // Flushes standard output, checks it for any write that failed, and closes it, so a
-// full disk or a closed pipe shows here at the latest. Returns the exit status it
-// calls for: 0, or 1 after a message (none when the failure was reported already).
+// full disk or a closed pipe shows here at the latest; then checks standard error for
+// a message that could not be written. Returns the exit status it calls for: 0, or 1,
+// after a message for standard output (none when it was reported already), without
+// one for standard error.
 int close_stdout();
 
 }  // namespace suite

@@ -28,8 +28,8 @@ const char kDescription[] =
     "them on standard output, one per line: the first field, the second as a real\n"
     "number with six decimals, the third, and the fourth as an integer.\n"
     "It reads and writes no file.\n"
-    "Exit status: 0 on success, 1 if standard output cannot be written, 2 for an\n"
-    "unknown argument.\n";
+    "Exit status: 0 on success, 1 if standard output or a message on standard error\n"
+    "cannot be written, 2 for an unknown argument.\n";
 
 }  // namespace
 

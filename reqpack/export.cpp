@@ -1,5 +1,5 @@
-// The readable records file and the parameters file as exports, and the loop that
-// writes a set of them so that none replaces its old version before all are whole.
+// The loop that writes a set of text files so that none replaces its old version before
+// all are whole.
 #include "export.h"
 
 #include <memory>
@@ -11,10 +11,6 @@
 
 namespace {
 
-const char kOpenReadableMessage[] = "Check readable records file name";
-// The misspelling and the blank at the end are part of the message.
-const char kOpenParametersMessage[] = "Check paramerters file name ";
-
 using outputs = std::vector<std::unique_ptr<suite::output_file>>;
 
 int open_all(std::span<const export_file> files, legacy_lines legacy, outputs& opened) {
@@ -22,7 +18,7 @@ int open_all(std::span<const export_file> files, legacy_lines legacy, outputs& o
         opened.push_back(std::make_unique<suite::output_file>(file.path));
         if (const int error = opened.back()->open()) {
             if (legacy == legacy_lines::print)
-                std::printf("%s\n", file.not_open_message);
+                std::printf("%s\n", file.not_open_message.c_str());
             suite::report_error(opened.back()->blamed(), error);
             return 1;
         }
@@ -57,16 +53,6 @@ int each_output(const outputs& opened, Step step) {
 }
 
 }  // namespace
-
-export_file readable_export(const request_record* records, std::int32_t count, const file_names& names) {
-    return {names.readable_records_file, "the readable file", kOpenReadableMessage,
-            [=](std::FILE* out) { write_appointments(out, records, count); }};
-}
-
-export_file parameters_export(const file_names& names, const hour_range& hours) {
-    return {names.parameters_file, "the parameters file", kOpenParametersMessage,
-            [&names, &hours](std::FILE* out) { print_parameters(out, names, hours); }};
-}
 
 int write_exports(std::span<const export_file> files, legacy_lines legacy) {
     outputs opened;

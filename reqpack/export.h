@@ -1,24 +1,21 @@
-// reqpack's one way of writing its text exports, behind the library's write_appointments
-// and print_parameters and the program's --export. Internal to reqpack.
+// reqpack's one way of writing a set of text files, none replacing its old version before
+// all are whole: behind the record library's two exports and the program's --export.
+// Internal to reqpack. It knows nothing of records; the record library builds on it.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <span>
+#include <string>
 
-#include "part1.h"
-
-// One text file of an export and how to write it.
+// One text file of an export and how to write it. It owns everything it needs, the
+// writer's data included, so nothing it refers to can go away before it is written.
 struct export_file {
-    const char* path;
-    const char* role;              // "the readable file": for the message when two share a target
-    const char* not_open_message;  // the legacy line on standard output when it cannot be opened
+    std::string path;
+    std::string role;              // "the readable file": for the message when two share a target
+    std::string not_open_message;  // the legacy line on standard output when it cannot be opened
     std::function<void(std::FILE*)> write;
 };
-
-export_file readable_export(const request_record* records, std::int32_t count, const file_names& names);
-export_file parameters_export(const file_names& names, const hour_range& hours);
 
 // The library's calls print the legacy line of a file that cannot be opened, as they
 // always did; the program's --export says why on standard error only.

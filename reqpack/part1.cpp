@@ -4,13 +4,13 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <string>
 
 #include "common/coding.h"
 #include "common/file.h"
 #include "common/int32.h"
 #include "common/process.h"
-#include "export.h"
 
 const char* const records_file_n = "Records.bin";
 const char* const patients_file_n = "Patients.xml";
@@ -24,6 +24,10 @@ namespace {
 // Printed by getRequests on standard output, as it always was, when the records file
 // cannot be opened.
 const char kReadRecordsMessage[] = "check records file name";
+// Printed by the two exports when their file cannot be opened. The misspelling and the
+// blank at the end are part of the second.
+const char kOpenReadableMessage[] = "Check readable records file name";
+const char kOpenParametersMessage[] = "Check paramerters file name ";
 
 // Where the value after each option letter goes: a file name or an hour.
 struct option_target {
@@ -194,8 +198,27 @@ void print_parameters(std::FILE* out, const file_names& names, const hour_range&
     std::fprintf(out, kHourValueLine, hours.end_hour);
 }
 
+export_file readable_export(std::vector<request_record> records, std::int32_t count, const file_names& names) {
+    return {names.readable_records_file, "the readable file", kOpenReadableMessage,
+            [records = std::move(records), count](std::FILE* out) { write_appointments(out, records.data(), count); }};
+}
+
+export_file parameters_export(const file_names& names, hour_range hours) {
+    std::array<std::string, 6> own = {names.records_file, names.patients_file, names.delete_file,
+                                      names.readable_records_file, names.accepted_appo_file, names.parameters_file};
+    return {names.parameters_file, "the parameters file", kOpenParametersMessage,
+            [own = std::move(own), hours](std::FILE* out) {
+                const file_names view = {own[0].c_str(), own[1].c_str(), own[2].c_str(),
+                                         own[3].c_str(), own[4].c_str(), own[5].c_str()};
+                print_parameters(out, view, hours);
+            }};
+}
+
 void write_appointments(const request_record* records, std::int32_t count, const file_names& names) {
-    const export_file file = readable_export(records, count, names);
+    std::vector<request_record> table;
+    if (count > 0)
+        table.assign(records, records + count);
+    const export_file file = readable_export(std::move(table), count, names);
     write_exports({&file, 1}, legacy_lines::print);
 }
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "export.h"
+
 // Each field refers to one of the default globals below or to an argument of the
 // command line itself; no text is copied.
 struct file_names {
@@ -96,3 +98,8 @@ void print_parameters(const file_names& names, const hour_range& hours);
 // The bytes of both exports, written to a stream the caller opened and checks.
 void write_appointments(std::FILE* out, const request_record* records, std::int32_t count);
 void print_parameters(std::FILE* out, const file_names& names, const hour_range& hours);
+
+// The two exports as files for write_exports (export.h). Each keeps its own copy of
+// what it writes: the records and the count, or the six names and the hours.
+export_file readable_export(std::vector<request_record> records, std::int32_t count, const file_names& names);
+export_file parameters_export(const file_names& names, hour_range hours);

@@ -157,7 +157,7 @@ int export_records(const file_names& names, const hour_range& hours) {
         suite::is_own_input(names.parameters_file, names.records_file))
         return 1;
     const auto count = static_cast<std::int32_t>(records.size());
-    const export_file files[] = {readable_export(records.data(), count, names), parameters_export(names, hours)};
+    const export_file files[] = {readable_export(std::move(records), count, names), parameters_export(names, hours)};
     return write_exports(files, legacy_lines::omit);
 }
 

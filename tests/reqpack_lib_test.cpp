@@ -326,13 +326,38 @@ TEST(ReqpackExports, ProgramPathPrintsNoLegacyLineAndReplacesNothing) {
     write_file(readable, "old xml");
     const file_names names = names_with("", readable.c_str(), missing.c_str());
     const request_record record{1, 2, 3};
-    const export_file files[] = {readable_export(&record, 1, names), parameters_export(names, {9, 17})};
+    const export_file files[] = {readable_export({record}, 1, names), parameters_export(names, {9, 17})};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_EQ(write_exports(files, legacy_lines::omit), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "reqpack: " + missing + ": No such file or directory\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(read_file(readable), "old xml");
+}
+
+// An export keeps its own copy of what it writes: what the caller lent may change or go
+// before the files are written.
+TEST(ReqpackExports, WriteWhatTheyWereGivenWhateverBecomesOfIt) {
+    TempDir dir;
+    const std::string readable = dir.file("r.xml");
+    const std::string parameters = dir.file("p.txt");
+    std::string records_name = "in.bin";
+    file_names names = names_with(records_name.c_str(), readable.c_str(), parameters.c_str());
+    hour_range hours{8, 18};
+    std::vector<request_record> records = {{1, 2, 3}};
+    const export_file files[] = {readable_export(records, 1, names), parameters_export(names, hours)};
+    records[0] = {7, 7, 7};
+    records_name = "changed.bin";
+    names.patients_file = "changed.xml";
+    hours = {0, 0};
+    EXPECT_EQ(write_exports(files, legacy_lines::omit), 0);
+    EXPECT_EQ(read_file(readable), "<Size>1</Size>\n<Records>\n \t<Appointment>\n \t\t<app_id> 1 </app_id>\n"
+                                   " \t\t<patient_id> 2 </patient_id>\n \t\t<hour> 3 </hour>\n"
+                                   " \t</Appointment>\n \t</Records>\n");
+    EXPECT_EQ(read_file(parameters), "in.bin              \n"
+                                     "Patients.xml        \n"
+                                     "Delete.txt          \n" +
+                                         readable + "\nAppointments.csv    \n" + parameters + "\n8    \n18   \n");
 }
 
 // ---- the converter's scanner and echo, against the C library ----
