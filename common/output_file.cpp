@@ -23,103 +23,11 @@ namespace {
 constexpr int kMostLinks = 40;   // as many as the kernel follows in one path
 constexpr off_t kWritebackStretch = 1 << 20;
 
-std::string folder_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
-// Whether the entry `name` of `folder` is the link of a process's descriptor: the kernel
-// names such a folder /proc/PID/fd or /proc/PID/task/TID/fd. Without /proc there is none.
-int descriptor_link(os& sys, const descriptor& folder, const std::string& name, pid_t& process, int& fd) {
-    std::string where;
-    const int error = sys.read_link(AT_FDCWD, ("/proc/self/fd/" + std::to_string(folder.get())).c_str(), where);
-    if (error != 0)
-        return error == ENOENT ? 0 : error;
-    unsigned pid = 0, thread = 0, number = 0;
-    int end = 0;
-    const bool named = (std::sscanf(where.c_str(), "/proc/%u/fd%n", &pid, &end) == 1 ||
-                        std::sscanf(where.c_str(), "/proc/%u/task/%u/fd%n", &pid, &thread, &end) == 2) &&
-                       where.size() == static_cast<std::size_t>(end);
-    const auto [rest, failed] = std::from_chars(name.data(), name.data() + name.size(), number);
-    if (named && failed == std::errc() && rest == name.data() + name.size() && number <= INT_MAX) {
-        fd = static_cast<int>(number);
-        process = static_cast<pid_t>(pid);
-    }
-    return 0;
-}
-
-// Where the last part of a path leads through symbolic links: the folder holding the
-// final entry and its name, or the descriptor a /proc/PID/fd/N link names. The parts
-// before the last are the kernel's to follow, magic links among them; links in the last
-// part are read only to tell a descriptor path, and what is written is always what the
-// kernel opens.
-int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
-    descriptor from(AT_FDCWD);
-    for (int links = 0; links <= kMostLinks; ++links) {
-        descriptor folder;
-        if (const int error = t.sys.open(from.get(), folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0,
-                                         folder.out()))
-            return error;
-        const std::string name = name_of(path);
-        file_info entry;
-        const int error = t.sys.stat(folder.get(), name.c_str(), false, entry);
-        const bool link = error == 0 && S_ISLNK(entry.mode);
-        if (const int failed = error != 0 && error != ENOENT ? error
-                               : link || error == ENOENT     ? descriptor_link(t.sys, folder, name, process, fd)
-                                                             : 0)
-            return failed;
-        if (fd < 0 && !link) {
-            t.folder = std::move(folder);
-            t.name = name;
-            t.exists = error == 0;
-        }
-        if (fd >= 0 || !link)
-            return 0;
-        if (const int failed = t.sys.read_link(folder.get(), name.c_str(), path))
-            return failed;
-        from = std::move(folder);
-    }
-    return ELOOP;
-}
-
-// A regular file is replaced beside itself, unless it cannot be renamed over (a mount
-// point) and is copied over. Its name must still stand for the file the kernel opened.
-int open_named(target& t, const std::string& path) {
-    file_info folder;
-    if (const int error = t.sys.stat(t.folder.get(), "", true, folder))
-        return error;
-    // In a shared sticky folder the kernel judges a file another user owns only for an
-    // open that may create it, as `>` does.
-    const int create = t.exists && (folder.mode & S_ISVTX) ? O_CREAT : 0;
-    const int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | create, 0666,
-                                 t.file.out());
-    t.exists = error != ENOENT;
-    t.info = folder;
-    if (error != 0)
-        return error == ENOENT ? 0 : error;
-    file_info entry;
-    int failed = t.sys.stat(t.file.get(), "", true, t.info);
-    if (failed == 0 && S_ISREG(t.info.mode))
-        failed = t.sys.stat(t.folder.get(), t.name.c_str(), false, entry);
-    if (failed != 0 || !S_ISREG(t.info.mode)) {
-        t.how = way::write_through;
-        return failed;
-    }
-    if (!same_file(entry, t.info))
-        return kChangedDuringRun;
-    t.how = !t.info.mount_root && t.info.device == folder.device ? way::replace_beside : way::copy_over;
-    return 0;
-}
-
-// What keeps a new file from standing in the folder or carrying the old one's owner or
-// attributes: the target is then written over in place rather than refused or opened wider.
-bool cannot_carry(int error) {
-    return error == EPERM || error == EACCES || error == EINVAL || error == EOPNOTSUPP;
-}
+// The classification, defined below the class: where the last part of the path leads,
+// then what the kernel opens there.
+int follow_last_part(target& t, std::string path, pid_t& process, int& fd);
+int open_named(target& t, const std::string& path);
+bool cannot_carry(int error);
 
 }  // namespace
 
@@ -239,4 +147,105 @@ void output_file::discard() {
     t.content = descriptor();
 }
 
+namespace {
+
+std::string folder_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string name_of(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// Whether the entry `name` of `folder` is the link of a process's descriptor: the kernel
+// names such a folder /proc/PID/fd or /proc/PID/task/TID/fd. Without /proc there is none.
+int descriptor_link(os& sys, const descriptor& folder, const std::string& name, pid_t& process, int& fd) {
+    std::string where;
+    const int error = sys.read_link(AT_FDCWD, ("/proc/self/fd/" + std::to_string(folder.get())).c_str(), where);
+    if (error != 0)
+        return error == ENOENT ? 0 : error;
+    unsigned pid = 0, thread = 0, number = 0;
+    int end = 0;
+    const bool named = (std::sscanf(where.c_str(), "/proc/%u/fd%n", &pid, &end) == 1 ||
+                        std::sscanf(where.c_str(), "/proc/%u/task/%u/fd%n", &pid, &thread, &end) == 2) &&
+                       where.size() == static_cast<std::size_t>(end);
+    const auto [rest, failed] = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (named && failed == std::errc() && rest == name.data() + name.size() && number <= INT_MAX) {
+        fd = static_cast<int>(number);
+        process = static_cast<pid_t>(pid);
+    }
+    return 0;
+}
+
+// Where the last part of a path leads through symbolic links: the folder holding the
+// final entry and its name, or the descriptor a /proc/PID/fd/N link names. The parts
+// before the last are the kernel's to follow, magic links among them; links in the last
+// part are read only to tell a descriptor path, and what is written is always what the
+// kernel opens.
+int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
+    descriptor from(AT_FDCWD);
+    for (int links = 0; links <= kMostLinks; ++links) {
+        descriptor folder;
+        if (const int error = t.sys.open(from.get(), folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0,
+                                         folder.out()))
+            return error;
+        const std::string name = name_of(path);
+        file_info entry;
+        const int error = t.sys.stat(folder.get(), name.c_str(), false, entry);
+        const bool link = error == 0 && S_ISLNK(entry.mode);
+        if (const int failed = error != 0 && error != ENOENT ? error
+                               : link || error == ENOENT     ? descriptor_link(t.sys, folder, name, process, fd)
+                                                             : 0)
+            return failed;
+        if (fd < 0 && !link) {
+            t.folder = std::move(folder);
+            t.name = name;
+            t.exists = error == 0;
+        }
+        if (fd >= 0 || !link)
+            return 0;
+        if (const int failed = t.sys.read_link(folder.get(), name.c_str(), path))
+            return failed;
+        from = std::move(folder);
+    }
+    return ELOOP;
+}
+
+// A regular file is replaced beside itself, unless it cannot be renamed over (a mount
+// point) and is copied over. Its name must still stand for the file the kernel opened.
+int open_named(target& t, const std::string& path) {
+    file_info folder;
+    if (const int error = t.sys.stat(t.folder.get(), "", true, folder))
+        return error;
+    // In a shared sticky folder the kernel judges a file another user owns only for an
+    // open that may create it, as `>` does.
+    const int create = t.exists && (folder.mode & S_ISVTX) ? O_CREAT : 0;
+    const int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | create, 0666,
+                                 t.file.out());
+    t.exists = error != ENOENT;
+    t.info = folder;
+    if (error != 0)
+        return error == ENOENT ? 0 : error;
+    file_info entry;
+    int failed = t.sys.stat(t.file.get(), "", true, t.info);
+    if (failed == 0 && S_ISREG(t.info.mode))
+        failed = t.sys.stat(t.folder.get(), t.name.c_str(), false, entry);
+    if (failed != 0 || !S_ISREG(t.info.mode)) {
+        t.how = way::write_through;
+        return failed;
+    }
+    if (!same_file(entry, t.info))
+        return kChangedDuringRun;
+    t.how = !t.info.mount_root && t.info.device == folder.device ? way::replace_beside : way::copy_over;
+    return 0;
+}
+
+// What keeps a new file from standing in the folder or carrying the old one's owner or
+// attributes: the target is then written over in place rather than refused or opened wider.
+bool cannot_carry(int error) {
+    return error == EPERM || error == EACCES || error == EINVAL || error == EOPNOTSUPP;
+}
+
+}  // namespace
 }  // namespace suite

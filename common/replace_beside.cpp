@@ -56,6 +56,67 @@ int take_name(target& t, Make make) {
     return EEXIST;
 }
 
+// The steps of the functions below, defined after them.
+int set_mode(target& t);
+int exchange(target& t);
+int rename_after_look(target& t);
+int sync_folder(target& t);
+void forget_name(target& t);
+int carry_attributes(target& t);
+
+}  // namespace
+
+// An unnamed file where the file system has them, so that a killed run leaves nothing. A
+// new output is created as `>` would create it (umask, the folder's default access
+// list); a replacement stays private until set_mode(), and takes the old owner first:
+// a user who may not give it gets a copy over instead.
+int open_beside(target& t) {
+    const int folder = t.folder.get();
+    const mode_t mode = t.exists ? 0600 : 0666;
+    int error = t.sys.open(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode, t.content.out());
+    if (no_unnamed_files(error))
+        error = take_name(t, [&](const char* name) {
+            return t.sys.open(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, t.content.out());
+        });
+    if (error == 0 && t.exists)
+        error = t.sys.change_owner(t.content.get(), t.info.owner, t.info.group);
+    return error == 0 && t.exists ? carry_attributes(t) : error;
+}
+
+int prepare_beside(target& t) {
+    int error = t.exists ? set_mode(t) : 0;
+    if (error == 0)
+        error = t.sys.sync(t.content.get());
+    if (error == 0 && t.temporary.empty())
+        error = take_name(t, [&](const char* name) { return t.sys.link(t.content.get(), t.folder.get(), name); });
+    return error;
+}
+
+int install_beside(target& t) {
+    const terminating_signals_held held;
+    int error = 0;
+    if (t.exists) {
+        error = exchange(t);
+    } else {
+        error = t.sys.rename(t.folder.get(), t.temporary.c_str(), t.name.c_str(), RENAME_NOREPLACE);
+        error = error == EEXIST ? kChangedDuringRun : error == EINVAL ? rename_after_look(t) : error;
+    }
+    if (error != 0)
+        return error;
+    forget_name(t);
+    return sync_folder(t);
+}
+
+void drop_beside(target& t) {
+    if (t.temporary.empty())
+        return;
+    const terminating_signals_held held;
+    t.sys.unlink(t.folder.get(), t.temporary.c_str());
+    forget_name(t);
+}
+
+namespace {
+
 void forget_name(target& t) {
     forget_temporary(t.slot);
     t.slot = -1;
@@ -139,54 +200,4 @@ int sync_folder(target& t) {
 }
 
 }  // namespace
-
-// An unnamed file where the file system has them, so that a killed run leaves nothing. A
-// new output is created as `>` would create it (umask, the folder's default access
-// list); a replacement stays private until set_mode(), and takes the old owner first:
-// a user who may not give it gets a copy over instead.
-int open_beside(target& t) {
-    const int folder = t.folder.get();
-    const mode_t mode = t.exists ? 0600 : 0666;
-    int error = t.sys.open(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode, t.content.out());
-    if (no_unnamed_files(error))
-        error = take_name(t, [&](const char* name) {
-            return t.sys.open(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, t.content.out());
-        });
-    if (error == 0 && t.exists)
-        error = t.sys.change_owner(t.content.get(), t.info.owner, t.info.group);
-    return error == 0 && t.exists ? carry_attributes(t) : error;
-}
-
-int prepare_beside(target& t) {
-    int error = t.exists ? set_mode(t) : 0;
-    if (error == 0)
-        error = t.sys.sync(t.content.get());
-    if (error == 0 && t.temporary.empty())
-        error = take_name(t, [&](const char* name) { return t.sys.link(t.content.get(), t.folder.get(), name); });
-    return error;
-}
-
-int install_beside(target& t) {
-    const terminating_signals_held held;
-    int error = 0;
-    if (t.exists) {
-        error = exchange(t);
-    } else {
-        error = t.sys.rename(t.folder.get(), t.temporary.c_str(), t.name.c_str(), RENAME_NOREPLACE);
-        error = error == EEXIST ? kChangedDuringRun : error == EINVAL ? rename_after_look(t) : error;
-    }
-    if (error != 0)
-        return error;
-    forget_name(t);
-    return sync_folder(t);
-}
-
-void drop_beside(target& t) {
-    if (t.temporary.empty())
-        return;
-    const terminating_signals_held held;
-    t.sys.unlink(t.folder.get(), t.temporary.c_str());
-    forget_name(t);
-}
-
 }  // namespace suite::output
