@@ -79,6 +79,38 @@ staff_record salary_rise(staff_record record) {
     return record;
 }
 
+namespace {
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A decimal without a sign as salaries are written: at most 15 digits, some of them
+// perhaps after a point. They make an integer m below 10^15 < 2^53 and a k of at most 15
+// such that the number is m / 10^k: both are exact doubles, so the one division rounds
+// as strtod does (Clinger's fast path). The position after the number, or null for any
+// other text; the caller decides whether the byte there ends the number.
+const char* exact_decimal(const char* at, double& value) {
+    std::uint64_t m = 0;  // wraps past 19 digits, which are refused anyway
+    const char* const first = at;
+    for (; suite::is_c_digit(*at); ++at)
+        m = m * 10 + static_cast<unsigned>(*at - '0');
+    std::ptrdiff_t digits = at - first;
+    std::ptrdiff_t after_point = 0;
+    if (*at == '.') {
+        const char* const fraction = ++at;
+        for (; suite::is_c_digit(*at); ++at)
+            m = m * 10 + static_cast<unsigned>(*at - '0');
+        after_point = at - fraction;
+        digits += after_point;
+    }
+    if (digits == 0 || digits > 15)
+        return nullptr;
+    value = static_cast<double>(m) / kPowersOfTen[after_point];
+    return at;
+}
+
+}  // namespace
+
 // Splits as strtok does; a zero byte ends the text where it stands.
 std::string_view tokenizer::next(unsigned set) {
     const auto is_delimiter = [set](char c) {
@@ -107,7 +139,14 @@ std::optional<double> salary_from_text(std::string_view text) {
         ++first;
     if (first == last)
         return std::nullopt;
+    // The fast path; an exponent or a hexadecimal form would go on after its number.
+    const bool negative = *first == '-';
     double value = 0;
+    const char* const number_end = exact_decimal(first + (*first == '-' || *first == '+' ? 1 : 0), value);
+    if (number_end != nullptr && number_end <= last &&
+        (number_end == last || (*number_end != '.' && *number_end != 'e' && *number_end != 'E' &&
+                                *number_end != 'x' && *number_end != 'X')))
+        return negative ? -value : value;
     const auto [stop, failure] = std::from_chars(first, last, value);
     // from_chars is strtod without '+', hexadecimal forms (it stops at the x of "0x")
     // and nan payloads; anything it leaves out goes to strtod.
@@ -287,10 +326,10 @@ const char* token_end(const char* at) {
 // A line of kind I or E as nearly every line is, converted in one pass over its bytes,
 // where the plain path finds the line end first and then splits the line: each token
 // right after one delimiter, no control byte (a tab, a zero byte) before the line end, a
-// salary that starts with a digit and that from_chars reads, which ends the line (kind
-// I) or is followed by a comma and a one-byte grade that does (kind E). The line's size
-// with its line end, and its record; 0 for any other line, which the plain path takes.
-// Reads at most kWindow bytes past the first zero byte from `line`.
+// salary that exact_decimal reads, which ends the line (kind I) or is followed by a
+// comma and a one-byte grade that does (kind E). The line's size with its line end, and
+// its record; 0 for any other line, which the plain path takes. Reads at most kWindow
+// bytes past the first zero byte from `line`.
 std::size_t convert_usual_line(const char* line, staff_record& record) {
     const char letter = lower_kind(line[0]);
     if (letter != 'i' && letter != 'e')
@@ -310,14 +349,10 @@ std::size_t convert_usual_line(const char* line, staff_record& record) {
         if (end == at || *end != ',')
             return 0;
     }
-    const char* const number = end + 1;
-    if (!suite::is_c_digit(*number))
-        return 0;
     double salary = 0;
-    const auto [stop, failure] = std::from_chars(number, token_end<kComma>(number), salary);
-    if (failure != std::errc{})
+    at = exact_decimal(end + 1, salary);
+    if (at == nullptr)
         return 0;
-    at = stop;
     char grade = '\0';
     if (letter == 'e') {
         if (*at != ',' || static_cast<unsigned char>(at[1]) <= ' ')

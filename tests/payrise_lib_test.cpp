@@ -224,6 +224,20 @@ TEST(PayriseReadWrite, LinesAroundOneMebibyteAgreeWithReference) {
             expect_as_reference(input, chunk);
 }
 
+// Salaries at the edges of the fast path, which reads at most 15 digits with one
+// division, ends an I line or is followed by a comma and a one-letter grade on an E
+// line, and leaves every other text to strtod: records and messages as the reference's.
+TEST(PayriseReadWrite, SalaryFastPathEdgesAgreeWithReference) {
+    const std::string salaries[] = {
+        "999999999999999", "9999999999999999", "900719925474099.7", "90071992547409.97", "0.00000000000001",
+        "0.000000000000001", "123456789012345.", ".123456789012345", "2.675", "1.005", "5.", ".5", ".",
+        "1e5", "1.5E-3", "0x1p3", "-2.5", "+2.5", "12.5abc", "1.2.3", "7 ", "", "inf",
+    };
+    for (const std::string& salary : salaries)
+        for (const std::string& line : {"I a b,c,d,e," + salary + "\n", "E a b," + salary + ",a\n"})
+            expect_as_reference(line + "E a b,100,b\n", payrise::kChunkSize);
+}
+
 // A write error stops the conversion at its line: no message, and no count, for the
 // lines after it.
 TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
