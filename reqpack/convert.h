@@ -53,20 +53,26 @@ public:
 
 private:
     static constexpr std::size_t kBlockSize = 64 * 1024;
+    // Bytes kept ahead of the scan, so that a request nearly always lies whole in the
+    // block and read_request can take it.
+    static constexpr std::size_t kAhead = 256;
 
     // Follows the bytes read, so that the scanning loops stop there: neither white
     // space nor a digit.
     static constexpr unsigned char kSentinel = 'x';
 
+    bool read_request(request_record& record);
     bool refill();
     bool skip_space();
     bool at_digit();
     scan_status read_number(std::int32_t& value);
 
     std::FILE* in_;
-    unsigned char block_[kBlockSize + 1];
+    // kAhead bytes for what was left of the last read, the read area, then the sentinel.
+    unsigned char block_[kAhead + kBlockSize + 1];
     unsigned char* pos_ = block_;
     unsigned char* end_ = block_;
+    bool input_ended_ = false;  // a read gave fewer bytes than asked for
     bool read_failed_ = false;
     int read_error_ = 0;
 };
