@@ -1,5 +1,6 @@
 // payrise: the raise rules, the 56-byte record encoder, and read_write, which reads the
-// input in large chunks, splits each line with the tokenizer and writes records in blocks.
+// input in large chunks, converts the usual line in one pass and any other with the
+// tokenizer, and writes records in blocks.
 #include "payrise.h"
 
 #include <algorithm>
