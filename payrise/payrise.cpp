@@ -1,5 +1,6 @@
 // payrise: the raise rules, the 56-byte record encoder, and read_write, which reads the
-// input in large chunks, splits each line with the mask tokenizer and writes records in blocks.
+// input in large chunks, converts the usual line in one pass and any other with the
+// tokenizer, and writes records in blocks.
 #include "payrise.h"
 
 #include <algorithm>
@@ -12,13 +13,10 @@
 #include <memory>
 #include <optional>
 
+#include "common/chars.h"
 #include "common/coding.h"
 #include "common/process.h"
 #include "payrise_internal.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace payrise {
 namespace {
@@ -82,73 +80,55 @@ staff_record salary_rise(staff_record record) {
     return record;
 }
 
-byte_masks classify_portable(const char* bytes) {
-    byte_masks m;
-    for (std::size_t k = 0; k < kWindow; ++k) {
-        m.blank |= std::uint64_t{bytes[k] == ' '} << k;
-        m.comma |= std::uint64_t{bytes[k] == ','} << k;
-        m.line_end |= std::uint64_t{bytes[k] == '\n'} << k;
-        m.zero |= std::uint64_t{bytes[k] == '\0'} << k;
+namespace {
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A decimal without a sign as salaries are written: at most 15 digits, some of them
+// perhaps after a point. They make an integer m below 10^15 < 2^53 and a k of at most 15
+// such that the number is m / 10^k: both are exact doubles, so the one division rounds
+// as strtod does (Clinger's fast path). The position after the number, or null for any
+// other text; the caller decides whether the byte there ends the number.
+const char* exact_decimal(const char* at, double& value) {
+    std::uint64_t m = 0;  // wraps past 19 digits, which are refused anyway
+    const char* const first = at;
+    for (; suite::is_c_digit(*at); ++at)
+        m = m * 10 + static_cast<unsigned>(*at - '0');
+    std::ptrdiff_t digits = at - first;
+    std::ptrdiff_t after_point = 0;
+    if (*at == '.') {
+        const char* const fraction = ++at;
+        for (; suite::is_c_digit(*at); ++at)
+            m = m * 10 + static_cast<unsigned>(*at - '0');
+        after_point = at - fraction;
+        digits += after_point;
     }
-    return m;
+    if (digits == 0 || digits > 15)
+        return nullptr;
+    value = static_cast<double>(m) / kPowersOfTen[after_point];
+    return at;
 }
 
-byte_masks classify(const char* bytes) {
-#if defined(__SSE2__)
-    byte_masks m;
-    for (std::size_t k = 0; k < kWindow; k += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
-        const auto found = [&](char c) {
-            const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
-            return std::uint64_t{static_cast<std::uint16_t>(bits)} << k;
-        };
-        m.blank |= found(' ');
-        m.comma |= found(',');
-        m.line_end |= found('\n');
-        m.zero |= found('\0');
-    }
-    return m;
-#else
-    return classify_portable(bytes);
-#endif
-}
+}  // namespace
 
-void tokenizer::load(std::size_t from) {
-    window_ = from;
-    masks_ = classify(text_.data() + from);
-    if (masks_.zero != 0)  // the text ends at its first zero byte
-        text_ = text_.substr(0, std::min(text_.size(), from + static_cast<std::size_t>(std::countr_zero(masks_.zero))));
-}
-
-// Bits of a mask past the text's end stand for bytes that are not the line's; every
-// step stops at the end before it trusts them.
+// Splits as strtok does; a zero byte ends the text where it stands.
 std::string_view tokenizer::next(unsigned set) {
-    for (;;) {  // skip the leading delimiters
-        if (pos_ >= text_.size())
-            return {};
-        if (pos_ - window_ == kWindow)
-            load(pos_);
-        pos_ += static_cast<std::size_t>(std::countr_one(mask(set) >> (pos_ - window_)));
-        if (pos_ - window_ < kWindow)
-            break;
-    }
-    const std::size_t start = std::min(pos_, text_.size());
-    for (;;) {  // find the token's end
-        if (pos_ >= text_.size()) {
-            pos_ = text_.size();
-            return {text_.data() + start, pos_ - start};
-        }
-        if (pos_ - window_ == kWindow)
-            load(pos_);
-        const std::uint64_t ahead = mask(set) >> (pos_ - window_);
-        if (ahead != 0) {
-            pos_ += static_cast<std::size_t>(std::countr_zero(ahead));
-            if (pos_ >= text_.size())
-                continue;
-            return {text_.data() + start, pos_++ - start};
-        }
-        pos_ = window_ + kWindow;
-    }
+    const auto is_delimiter = [set](char c) {
+        return ((set & kBlank) != 0 && c == ' ') || ((set & kComma) != 0 && c == ',') ||
+               ((set & kLineEnd) != 0 && c == '\n');
+    };
+    while (at_ != end_ && is_delimiter(*at_))
+        ++at_;
+    const char* const start = at_;
+    while (at_ != end_ && *at_ != '\0' && !is_delimiter(*at_))
+        ++at_;
+    const std::string_view token(start, static_cast<std::size_t>(at_ - start));
+    if (at_ == end_ || *at_ == '\0')
+        end_ = at_;
+    else
+        ++at_;
+    return token;
 }
 
 std::optional<double> salary_from_text(std::string_view text) {
@@ -160,7 +140,14 @@ std::optional<double> salary_from_text(std::string_view text) {
         ++first;
     if (first == last)
         return std::nullopt;
+    // The fast path; an exponent or a hexadecimal form would go on after its number.
+    const bool negative = *first == '-';
     double value = 0;
+    const char* const number_end = exact_decimal(first + (*first == '-' || *first == '+' ? 1 : 0), value);
+    if (number_end != nullptr && number_end <= last &&
+        (number_end == last || (*number_end != '.' && *number_end != 'e' && *number_end != 'E' &&
+                                *number_end != 'x' && *number_end != 'X')))
+        return negative ? -value : value;
     const auto [stop, failure] = std::from_chars(first, last, value);
     // from_chars is strtod without '+', hexadecimal forms (it stops at the x of "0x")
     // and nan payloads; anything it leaves out goes to strtod.
@@ -174,6 +161,10 @@ std::optional<double> salary_from_text(std::string_view text) {
 
 namespace {
 
+// How many zero bytes the line reader keeps after the bytes it has read: the fast path
+// reads eight bytes at a time.
+constexpr std::size_t kWindow = 8;
+
 // A line as the reader hands it out: its text, which is not to be used for a long line.
 struct next_line {
     bool found = false;
@@ -184,10 +175,9 @@ struct next_line {
 
 // Hands out the input line by line from a buffer filled in large reads. A line's text
 // holds its line end, or ends at the end of the input or at a zero byte; it may hold a
-// zero byte still, where the tokenizer ends it. The tokenizer may read a window after
-// any position of a text, and the byte after it is a zero byte unless the text ends in
-// its line end. The rest of a long line, and of a line cut at a zero byte here, is read
-// past and never held: the buffer holds one longest line at most.
+// zero byte still, where the tokenizer ends it. The byte after a text is a zero byte
+// unless the text ends in its line end. The rest of a long line, and of a line cut at a
+// zero byte here, is read past and never held: the buffer holds one longest line at most.
 class line_reader {
   public:
     line_reader(std::FILE* input, std::size_t chunk_size)
@@ -198,7 +188,20 @@ class line_reader {
 
     next_line next();
 
+    // The bytes read and not handed out yet, when they start a line, else none; a read
+    // is made first when fewer than kAhead are left. kWindow zero bytes follow them.
+    std::string_view ahead() {
+        if (place_ != place::line_start)
+            return {};
+        if (end_ - begin_ < kAhead && input_state_ == input::open)
+            fill();
+        return {data_.get() + begin_, end_ - begin_};
+    }
+    // Hands out the first `size` bytes of ahead(), which end a line.
+    void take(std::size_t size) { begin_ += size; }
+
   private:
+    static constexpr std::size_t kAhead = 4096;
     // A longest line and its line end, and one byte more, which tells a long line.
     static constexpr std::size_t kCapacity = kLongestLine + 2;
 
@@ -290,6 +293,114 @@ void line_reader::fill() {
     std::memset(data_.get() + end_, 0, kWindow);
 }
 
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = kOnes << 7;
+
+// The high bit of the first byte of `word` (the first one lowest) that is c; a borrow
+// can mark bytes after it too. Eight bytes are compared in one subtraction.
+std::uint64_t first_equal(std::uint64_t word, unsigned char c) {
+    const std::uint64_t x = word ^ (kOnes * c);
+    return (x - kOnes) & ~x & kHighBits;
+}
+
+// The same for the first control byte below 0x0B: a zero byte, a line end or a tab.
+std::uint64_t first_control(std::uint64_t word) {
+    return (word - kOnes * 0x0B) & ~word & kHighBits;
+}
+
+// The first byte from `at` that is a delimiter of `Set` or a control byte, eight bytes
+// at a time. One always comes: the buffer's bytes end in zero bytes.
+template <unsigned Set>
+const char* token_end(const char* at) {
+    for (;; at += 8) {
+        const std::uint64_t word = suite::get_fixed64(reinterpret_cast<const unsigned char*>(at));
+        std::uint64_t found = first_control(word);
+        if constexpr ((Set & kBlank) != 0)
+            found |= first_equal(word, ' ');
+        if constexpr ((Set & kComma) != 0)
+            found |= first_equal(word, ',');
+        if (found != 0)
+            return at + std::countr_zero(found) / 8;
+    }
+}
+
+// A line of kind I or E as nearly every line is, converted in one pass over its bytes,
+// where the plain path finds the line end first and then splits the line: each token
+// right after one delimiter, no control byte (a tab, a zero byte) before the line end, a
+// salary that exact_decimal reads, which ends the line (kind I) or is followed by a
+// comma and a one-byte grade that does (kind E). The line's size with its line end, and
+// its record; 0 for any other line, which the plain path takes. Reads at most kWindow
+// bytes past the first zero byte from `line`.
+std::size_t convert_usual_line(const char* line, staff_record& record) {
+    const char letter = lower_kind(line[0]);
+    if (letter != 'i' && letter != 'e')
+        return 0;
+    // The rest of the kind token, text 1 to a blank, then text 2 (kind I: texts 2 to 5)
+    // each to a comma; none of them empty.
+    const char* end = token_end<kBlank | kComma>(line + 1);
+    if (*end != ' ' && *end != ',')
+        return 0;
+    const char* at = end + 1;
+    end = token_end<kBlank>(at);
+    if (end == at || *end != ' ')
+        return 0;
+    for (int k = letter == 'i' ? 4 : 1; k > 0; --k) {
+        at = end + 1;
+        end = token_end<kComma>(at);
+        if (end == at || *end != ',')
+            return 0;
+    }
+    double salary = 0;
+    at = exact_decimal(end + 1, salary);
+    if (at == nullptr)
+        return 0;
+    char grade = '\0';
+    if (letter == 'e') {
+        if (*at != ',' || static_cast<unsigned char>(at[1]) <= ' ')
+            return 0;
+        grade = at[1];
+        at += 2;
+    }
+    if (*at != '\n' || static_cast<std::size_t>(at - line) > kLongestLine)
+        return 0;
+    record = {.kind = line[0], .salary = salary, .grade = grade};
+    return static_cast<std::size_t>(at - line) + 1;
+}
+
+// A line from the plain path, split with the tokenizer: false when it gives no record,
+// with a message for a long line or a missing field.
+bool convert_line(const next_line& line, std::uintmax_t number, std::FILE* messages, staff_record& record) {
+    if (line.too_long) {
+        note(messages, kLongLineFormat, kInputName, number);
+        return false;
+    }
+    // Kind I: text 1 to a blank, texts 2 to 5 and the salary each to a comma. Kind E:
+    // text 1 to a blank, text 2 and the salary to a comma, the grade to a blank or
+    // line end. A missing token leaves none after it, so the last one tells whether
+    // all are there.
+    tokenizer cursor(line.text);
+    const std::string_view kind = cursor.next(kBlank | kComma);
+    const char letter = kind.empty() ? '\0' : lower_kind(kind.front());
+    if (letter != 'i' && letter != 'e')
+        return false;
+    cursor.next(kBlank);
+    for (int k = 0; k < (letter == 'i' ? 4 : 1); ++k)
+        cursor.next(kComma);
+    const std::string_view salary = cursor.next(kComma);
+    const std::string_view last = letter == 'i' ? salary : cursor.next(kBlank | kLineEnd);
+    if (last.empty()) {
+        note(messages, kShortLineFormat, kInputName, number, kind.front());
+        return false;
+    }
+    const std::optional<double> value = salary_from_text(salary);
+    // Quoted without the line end an I line's salary text may hold.
+    if (!value)
+        note(messages, kNotANumberFormat, kInputName, number,
+             suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
+    record = {.kind = kind.front(), .salary = value.value_or(0), .grade = letter == 'e' ? last.front() : '\0'};
+    return true;
+}
+
 }  // namespace
 
 convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messages, std::size_t chunk_size) {
@@ -304,37 +415,19 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
     };
     next_line line;
     int write_error = 0;
-    while ((line = reader.next()).found) {
-        const auto number = static_cast<std::uintmax_t>(++result.lines);
-        if (line.too_long) {
-            note(messages, kLongLineFormat, kInputName, number);
+    for (;;) {
+        staff_record record;
+        const std::string_view ahead = reader.ahead();
+        if (const std::size_t size = ahead.empty() ? 0 : convert_usual_line(ahead.data(), record)) {
+            reader.take(size);
+            ++result.lines;
+        } else if (!(line = reader.next()).found) {
+            break;
+        } else if (!convert_line(line, ++result.lines, messages, record)) {
             continue;
         }
-        // Kind I: text 1 to a blank, texts 2 to 5 and the salary each to a comma. Kind E:
-        // text 1 to a blank, text 2 and the salary to a comma, the grade to a blank or
-        // line end. A missing token leaves none after it, so the last one tells whether
-        // all are there.
-        tokenizer cursor(line.text);
-        const std::string_view kind = cursor.next(kBlank | kComma);
-        const char letter = kind.empty() ? '\0' : lower_kind(kind.front());
-        if (letter != 'i' && letter != 'e')
-            continue;
-        for (std::size_t k = 0; k < (letter == 'i' ? 5 : 2); ++k)
-            cursor.next(k == 0 ? kBlank : kComma);
-        const std::string_view salary = cursor.next(kComma);
-        const std::string_view last = letter == 'i' ? salary : cursor.next(kBlank | kLineEnd);
-        if (last.empty()) {
-            note(messages, kShortLineFormat, kInputName, number, kind.front());
-            continue;
-        }
-        const std::optional<double> value = salary_from_text(salary);
-        // Quoted without the line end an I line's salary text may hold.
-        if (!value)
-            note(messages, kNotANumberFormat, kInputName, number,
-                 suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
         if (used == kRecordsPerBlock && (write_error = write_block()) != 0)
             break;
-        const staff_record record{.kind = kind.front(), .salary = value.value_or(0), .grade = letter == 'e' ? last.front() : '\0'};
         encode_into(salary_rise(record), block.get() + kRecordSize * used++);
         ++result.records;
     }

@@ -66,13 +66,71 @@ std::size_t format_echo(const request_record& record, char* out) {
     return static_cast<std::size_t>(at - out);
 }
 
+// A whole request of three numbers in range, each ended before the end of the block:
+// the usual request, read without a refill check per byte. False for anything else, a
+// '+' sign among it, with nothing consumed, which the per-number path then reads.
+bool request_scanner::read_request(request_record& record) {
+    const unsigned char* at = pos_;
+    std::uint32_t fields[3];
+    bool as_printed = true;
+    for (int k = 0; k < 3; ++k) {
+        while (suite::is_c_space(*at))
+            ++at;
+        texts_[k].start = at;
+        const bool negative = *at == '-';
+        at += negative ? 1 : 0;
+        const unsigned char* const digits = at;
+        std::uint64_t magnitude = 0;
+        for (unsigned digit; (digit = *at - 0x30u) < 10; ++at)
+            magnitude = magnitude * 10 + digit;
+        // None, or more than ten, where the magnitude may have wrapped.
+        const auto count = static_cast<std::size_t>(at - digits);
+        if (count - 1 >= 10 || magnitude > 2147483647u + (negative ? 1u : 0u))
+            return false;
+        fields[k] = negative ? 0u - static_cast<std::uint32_t>(magnitude) : static_cast<std::uint32_t>(magnitude);
+        texts_[k].length = static_cast<std::size_t>(at - texts_[k].start);
+        as_printed = as_printed & (*digits != '0' || (count == 1 && !negative));
+    }
+    // A number that ends the block may go on in the next one; one before it would have
+    // left the next without digits.
+    if (at == end_)
+        return false;
+    record = {static_cast<std::int32_t>(fields[0]), static_cast<std::int32_t>(fields[1]),
+              static_cast<std::int32_t>(fields[2])};
+    pos_ = const_cast<unsigned char*>(at);
+    texts_kept_ = as_printed;
+    return true;
+}
+
+std::size_t request_scanner::echo_from_text(char* out) const {
+    if (!texts_kept_)
+        return 0;
+    static constexpr char kLead[] = "binary ";
+    char* at = out;
+    std::memcpy(at, kLead, sizeof kLead - 1);
+    at += sizeof kLead - 1;
+    for (const number_text& number : texts_) {
+        std::memcpy(at, number.start, 16);  // the bytes past the number are written over or past the line
+        at += number.length;
+        *at++ = ' ';
+    }
+    *at++ = '\n';
+    return static_cast<std::size_t>(at - out);
+}
+
+// Moves the bytes not scanned yet (fewer than kAhead) to just before the read area and
+// reads a block after them; false when nothing more came.
 bool request_scanner::refill() {
     if (read_failed_)
         return false;
-    const std::size_t got = std::fread(block_, 1, kBlockSize, in_);
-    pos_ = block_;
-    end_ = block_ + got;
+    const auto rest = static_cast<std::size_t>(end_ - pos_);
+    unsigned char* const read_area = block_ + kAhead;
+    std::memmove(read_area - rest, pos_, rest);
+    pos_ = read_area - rest;
+    const std::size_t got = std::fread(read_area, 1, kBlockSize, in_);
+    end_ = read_area + got;
     *end_ = kSentinel;
+    input_ended_ = got < kBlockSize;
     if (got == 0 && std::ferror(in_)) {
         read_failed_ = true;
         read_error_ = suite::last_error();
@@ -124,6 +182,11 @@ scan_status request_scanner::read_number(std::int32_t& value) {
 }
 
 scan_result request_scanner::next(request_record& record) {
+    texts_kept_ = false;
+    if (static_cast<std::size_t>(end_ - pos_) < kAhead && !input_ended_)
+        refill();
+    if (read_request(record))
+        return {scan_status::complete, 3};
     std::int32_t* const fields[] = {&record.app_id, &record.patient_id, &record.hour};
     for (int k = 0; k < 3; ++k) {
         scan_status status = read_number(*fields[k]);
@@ -160,7 +223,7 @@ convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* re
             result.input_error = scanner.read_error();
             break;
         }
-        char* line = echo_out.reserve(kMaxEchoLine);
+        char* line = echo_out.reserve(kEchoRoom);
         if (line == nullptr) {
             note_failure(result, output_failure::echo, echo_out.error());
             break;
@@ -170,7 +233,8 @@ convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* re
             note_failure(result, output_failure::records, records_out.error());
             break;
         }
-        echo_out.commit(format_echo(record, line));
+        const std::size_t copied = scanner.echo_from_text(line);
+        echo_out.commit(copied != 0 ? copied : format_echo(record, line));
         encode_request(record, bytes);
         records_out.commit(kRecordSize);
         ++result.requests;

@@ -22,6 +22,10 @@ inline constexpr std::size_t kMaxEchoLine = 44;
 // (room for kMaxEchoLine bytes) and returns its length.
 std::size_t format_echo(const request_record& record, char* out);
 
+// The room an echo line needs when its numbers are copied from the input sixteen bytes
+// at a time: the third number starts 31 bytes in at most.
+inline constexpr std::size_t kEchoRoom = 31 + 16;
+
 enum class scan_status {
     complete,      // all three numbers read
     end_of_input,  // nothing but white space before the end
@@ -51,22 +55,44 @@ public:
     // The error number of the read that failed; 0 while none has.
     int read_error() const { return read_error_; }
 
+    // Writes the echo line of the request next() read last, as format_echo would, from
+    // the numbers' own text, when next() took the request whole from its block and each
+    // number reads as %d prints it (no '+', no leading zero, no -0); returns its length,
+    // or 0 otherwise. `out` has room for kEchoRoom bytes.
+    std::size_t echo_from_text(char* out) const;
+
 private:
     static constexpr std::size_t kBlockSize = 64 * 1024;
+    // Bytes kept ahead of the scan, so that a request nearly always lies whole in the
+    // block and read_request can take it.
+    static constexpr std::size_t kAhead = 256;
 
     // Follows the bytes read, so that the scanning loops stop there: neither white
     // space nor a digit.
     static constexpr unsigned char kSentinel = 'x';
 
+    bool read_request(request_record& record);
     bool refill();
     bool skip_space();
     bool at_digit();
     scan_status read_number(std::int32_t& value);
 
+    // Where each number of the last request starts in the block, and its length, while
+    // texts_kept_.
+    struct number_text {
+        const unsigned char* start;
+        std::size_t length;
+    };
+
     std::FILE* in_;
-    unsigned char block_[kBlockSize + 1];
+    // kAhead bytes for what was left of the last read, the read area, then the sentinel
+    // and room for a copy of sixteen bytes from a number's start.
+    unsigned char block_[kAhead + kBlockSize + 16];
+    number_text texts_[3] = {};
+    bool texts_kept_ = false;
     unsigned char* pos_ = block_;
     unsigned char* end_ = block_;
+    bool input_ended_ = false;  // a read gave fewer bytes than asked for
     bool read_failed_ = false;
     int read_error_ = 0;
 };

@@ -483,4 +483,75 @@ TEST(ReqpackEcho, FormatsExactlyAsTheEchoFormatDoes) {
     }
 }
 
+struct Converted {
+    convert_result result;
+    std::string echo;
+    std::string records;
+};
+
+Converted convert_text(const std::string& text) {
+    const harness::memory_input in(text);
+    harness::memory_output echo;
+    harness::memory_output records;
+    Converted converted{convert_requests(in.get(), echo.get(), records.get()), "", ""};
+    EXPECT_TRUE(echo.close());
+    EXPECT_TRUE(records.close());
+    converted.echo = echo.bytes();
+    converted.records = records.bytes();
+    return converted;
+}
+
+// The usual request is read whole from the block and its echo copied from the input's
+// digits. At the edges of that path (ten digits, the 32-bit limits, digits that wrap a
+// 64-bit sum, signs and zeros %d does not print, a number cut by the end of a block) the
+// echo is still what printf prints, each record holds the numbers echoed, and a number
+// out of range still stops the run.
+TEST(ReqpackConvert, FastPathEdgesEchoAsPrintfDoes) {
+    const std::string filler = [] {
+        std::string text;
+        for (int k = 0; k < 10000; ++k)
+            text += "1 1 1\n";
+        return text;
+    }();
+    std::string filler_echo;
+    for (int k = 0; k < 10000; ++k)
+        filler_echo += "binary 1 1 1 \n";
+    struct Case {
+        std::string input;
+        std::string echo;
+        scan_status stop;
+    };
+    const Case cases[] = {
+        {"2147483647 -2147483648 0\n", "binary 2147483647 -2147483648 0 \n", scan_status::end_of_input},
+        {"1234567890\t-999999999\v\f\r10", "binary 1234567890 -999999999 10 \n", scan_status::end_of_input},
+        {"-0 007 00\n", "binary 0 7 0 \n", scan_status::end_of_input},
+        {"1 2 3\n+5 6 7\n", "binary 1 2 3 \nbinary 5 6 7 \n", scan_status::end_of_input},
+        {"00000000001 2 3\n", "binary 1 2 3 \n", scan_status::end_of_input},
+        {"1 2 2147483648\n", "", scan_status::out_of_range},
+        {"1 2 -2147483649\n", "", scan_status::out_of_range},
+        {"1 2 18446744073709551617\n", "", scan_status::out_of_range},
+        // "12345" starts two bytes before the end of the first 64 KiB block.
+        {filler + "5 6" + std::string(65534 - filler.size() - 3, ' ') + "12345\n",
+         filler_echo + "binary 5 6 12345 \n", scan_status::end_of_input},
+    };
+    // The last bytes of a text, enough to tell a failing case.
+    const auto tail = [](const std::string& text) { return text.substr(text.size() > 60 ? text.size() - 60 : 0); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("input ending '" + tail(c.input) + "'");
+        const Converted converted = convert_text(c.input);
+        EXPECT_EQ(converted.result.input, c.stop);
+        EXPECT_EQ(converted.echo.size(), c.echo.size());
+        EXPECT_EQ(tail(converted.echo), tail(c.echo));
+        std::string records_echoed;
+        for (std::size_t at = 0; at + kRecordSize <= converted.records.size(); at += kRecordSize) {
+            const request_record r = decode_request(reinterpret_cast<const unsigned char*>(converted.records.data() + at));
+            char line[kMaxEchoLine + 1];
+            records_echoed.append(line, static_cast<std::size_t>(std::snprintf(line, sizeof line, kEchoFormat, r.app_id,
+                                                                                r.patient_id, r.hour)));
+        }
+        EXPECT_EQ(records_echoed.size(), c.echo.size());
+        EXPECT_EQ(tail(records_echoed), tail(c.echo));
+    }
+}
+
 }  // namespace
