@@ -69,7 +69,9 @@ int output_file::open() {
     }
     state_->fd = t.how == way::write_through ? t.file.get() : t.content.get();
     state_->early_writeback = t.how == way::replace_beside;
-    if (error == 0 && (stream_ = fopencookie(state_.get(), "w", {nullptr, &write_to_sink, nullptr, nullptr})) == nullptr)
+    if (error == 0)
+        stream_ = fopencookie(state_.get(), "w", {nullptr, &write_to_sink, nullptr, nullptr});
+    if (error == 0 && stream_ == nullptr)
         error = last_error();
     if (error != 0)
         discard();
