@@ -161,9 +161,13 @@ std::optional<double> salary_from_text(std::string_view text) {
 
 namespace {
 
+// The bytes an I line's texts 2 to 5 are looked for in at once.
+constexpr std::size_t kCommaWindow = 40;
+static_assert(kCommaWindow % 8 == 0 && kCommaWindow <= 64);
+
 // How many zero bytes the line reader keeps after the bytes it has read: the fast path
-// reads eight bytes at a time.
-constexpr std::size_t kWindow = 8;
+// reads words, and a window of them, from any byte up to the first zero byte.
+constexpr std::size_t kWindow = kCommaWindow;
 
 // A line as the reader hands it out: its text, which is not to be used for a long line.
 struct next_line {
@@ -296,59 +300,93 @@ void line_reader::fill() {
 constexpr std::uint64_t kOnes = 0x0101010101010101;
 constexpr std::uint64_t kHighBits = kOnes << 7;
 
-// The high bit of the first byte of `word` (the first one lowest) that is c; a borrow
-// can mark bytes after it too. Eight bytes are compared in one subtraction.
-std::uint64_t first_equal(std::uint64_t word, unsigned char c) {
-    const std::uint64_t x = word ^ (kOnes * c);
-    return (x - kOnes) & ~x & kHighBits;
+// The high bit of the first byte of `word` (the first one lowest) that is below `limit`,
+// which is at most 0x80; a borrow can mark a byte equal to `limit` right after a byte
+// marked. Eight bytes are compared in one subtraction.
+std::uint64_t first_below(std::uint64_t word, unsigned char limit) {
+    return (word - kOnes * limit) & ~word & kHighBits;
 }
 
-// The same for the first control byte below 0x0B: a zero byte, a line end or a tab.
-std::uint64_t first_control(std::uint64_t word) {
-    return (word - kOnes * 0x0B) & ~word & kHighBits;
+// The same for the first byte that is a comma or below `limit`; a borrow can mark a '-'
+// too. The two subtractions borrow apart, and a byte with its high bit set is neither,
+// so one mask serves both.
+std::uint64_t first_comma_or_below(std::uint64_t word, unsigned char limit) {
+    return (((word ^ (kOnes * ',')) - kOnes) | (word - kOnes * limit)) & ~word & kHighBits;
 }
 
-// The first byte from `at` that is a delimiter of `Set` or a control byte, eight bytes
-// at a time. One always comes: the buffer's bytes end in zero bytes.
+// The first byte from `at` that is a delimiter of `Set` or a control byte (below a
+// blank), eight bytes at a time. One always comes: the buffer's bytes end in zero bytes.
 template <unsigned Set>
 const char* token_end(const char* at) {
+    // A blank follows the control bytes: one subtraction finds either.
+    constexpr unsigned char kBelow = (Set & kBlank) != 0 ? ' ' + 1 : ' ';
     for (;; at += 8) {
         const std::uint64_t word = suite::get_fixed64(reinterpret_cast<const unsigned char*>(at));
-        std::uint64_t found = first_control(word);
-        if constexpr ((Set & kBlank) != 0)
-            found |= first_equal(word, ' ');
-        if constexpr ((Set & kComma) != 0)
-            found |= first_equal(word, ',');
+        const std::uint64_t found =
+            (Set & kComma) != 0 ? first_comma_or_below(word, kBelow) : first_below(word, kBelow);
         if (found != 0)
-            return at + std::countr_zero(found) / 8;
+            return at + static_cast<unsigned>(std::countr_zero(found)) / 8;
     }
+}
+
+// The comma that ends text 5 of an I line, found with texts 2 to 5 in one window from
+// `text`, the start of text 2: the masks of the window's words do not wait for one
+// another, where a search per text waits for the one before. Null unless the four
+// commas lie in the window, each after a text that is not empty, with no control byte
+// before them; the plain search then looks again.
+const char* fourth_comma(const char* text) {
+    // Bit k: byte k may end a text, a comma or a control byte; a borrow may mark a '-' or
+    // a blank right after one too, so the first four bits are true ones unless a control
+    // byte or an empty text comes first, which the checks below refuse.
+    std::uint64_t ends = 0;
+    for (std::size_t word = 0; word < kCommaWindow / 8; ++word) {
+        const std::uint64_t w = suite::get_fixed64(reinterpret_cast<const unsigned char*>(text + 8 * word));
+        // One multiplication gathers the eight high bits, the first lowest, into the top byte.
+        ends |= ((first_comma_or_below(w, ' ') * 0x0002040810204081) >> 56) << (8 * word);
+    }
+    const std::uint64_t all = ends;
+    unsigned end[4];
+    for (unsigned& e : end) {
+        e = static_cast<unsigned>(std::countr_zero(ends));
+        ends &= ends - 1;
+    }
+    // A text is empty where an end follows another, or starts the window.
+    const std::uint64_t four = all ^ ends;
+    if (end[3] >= kCommaWindow || (four & ((four << 1) | 1)) != 0 ||
+        ((text[end[0]] ^ ',') | (text[end[1]] ^ ',') | (text[end[2]] ^ ',') | (text[end[3]] ^ ',')) != 0)
+        return nullptr;
+    return text + end[3];
 }
 
 // A line of kind I or E as nearly every line is, converted in one pass over its bytes,
 // where the plain path finds the line end first and then splits the line: each token
-// right after one delimiter, no control byte (a tab, a zero byte) before the line end, a
-// salary that exact_decimal reads, which ends the line (kind I) or is followed by a
-// comma and a one-byte grade that does (kind E). The line's size with its line end, and
-// its record; 0 for any other line, which the plain path takes. Reads at most kWindow
-// bytes past the first zero byte from `line`.
+// right after one delimiter, no control byte (one below a blank: a tab, a zero byte)
+// before the line end, a salary that exact_decimal reads, which ends the line (kind I)
+// or is followed by a comma and a one-byte grade that does (kind E). The line's size
+// with its line end, and its record; 0 for any other line, which the plain path takes.
+// Reads at most kWindow bytes past the first zero byte from `line`.
 std::size_t convert_usual_line(const char* line, staff_record& record) {
     const char letter = lower_kind(line[0]);
     if (letter != 'i' && letter != 'e')
         return 0;
-    // The rest of the kind token, text 1 to a blank, then text 2 (kind I: texts 2 to 5)
-    // each to a comma; none of them empty.
-    const char* end = token_end<kBlank | kComma>(line + 1);
+    // The rest of the kind token, which is one letter nearly always, text 1 to a blank,
+    // then text 2 (kind I: texts 2 to 5) each to a comma; none of them empty.
+    const char* end = line[1] == ' ' ? line + 1 : token_end<kBlank | kComma>(line + 1);
     if (*end != ' ' && *end != ',')
         return 0;
     const char* at = end + 1;
     end = token_end<kBlank>(at);
     if (end == at || *end != ' ')
         return 0;
-    for (int k = letter == 'i' ? 4 : 1; k > 0; --k) {
-        at = end + 1;
-        end = token_end<kComma>(at);
-        if (end == at || *end != ',')
-            return 0;
+    if (const char* comma = letter == 'i' ? fourth_comma(end + 1) : nullptr) {
+        end = comma;
+    } else {
+        for (int k = letter == 'i' ? 4 : 1; k > 0; --k) {
+            at = end + 1;
+            end = token_end<kComma>(at);
+            if (end == at || *end != ',')
+                return 0;
+        }
     }
     double salary = 0;
     at = exact_decimal(end + 1, salary);

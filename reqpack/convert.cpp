@@ -2,6 +2,7 @@
 // the block writers for the echo lines and the records.
 #include "convert.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -28,6 +29,9 @@ public:
         return block_ + used_;
     }
     void commit(std::size_t size) { used_ += size; }
+    // The room left before the block must be flushed, and where it starts.
+    std::size_t room() const { return kBlockSize - used_; }
+    char* free_space() { return block_ + used_; }
 
     // Hands the block to the stream and the stream to the system; 0, or the error
     // number of the first write that failed.
@@ -66,17 +70,35 @@ std::size_t format_echo(const request_record& record, char* out) {
     return static_cast<std::size_t>(at - out);
 }
 
+namespace {
+
+// White space as is_c_space has it, in one comparison and one bit test per byte: the
+// scanner asks before every number.
+bool is_space(unsigned char c) {
+    constexpr std::uint64_t kSpaces = std::uint64_t{1} << ' ' | std::uint64_t{0x1F} << '\t';
+    return c <= ' ' && (kSpaces >> c & 1) != 0;
+}
+
+}  // namespace
+
 // A whole request of three numbers in range, each ended before the end of the block:
-// the usual request, read without a refill check per byte. False for anything else, a
-// '+' sign among it, with nothing consumed, which the per-number path then reads.
-bool request_scanner::read_request(request_record& record) {
+// the usual request, read without a refill check per byte. Its echo line goes to `echo`
+// (room for kEchoRoom bytes) as the numbers are read, copied from their own text: that
+// is what %d prints unless a number has a leading zero or is -0, when echo_size is 0 and
+// format_echo must write the line. False for anything else, a '+' sign among it, with
+// nothing consumed, which next() then reads.
+inline bool request_scanner::read_request(request_record& record, char* echo, std::size_t& echo_size) {
+    static constexpr char kLead[] = "binary ";
     const unsigned char* at = pos_;
-    std::uint32_t fields[3];
+    char* line = echo;
+    std::memcpy(line, kLead, sizeof kLead - 1);
+    line += sizeof kLead - 1;
     bool as_printed = true;
-    for (int k = 0; k < 3; ++k) {
-        while (suite::is_c_space(*at))
+    // Each number in turn, with the white space before it, into its field and the echo.
+    const auto number = [&](std::int32_t& field) {
+        while (is_space(*at))
             ++at;
-        texts_[k].start = at;
+        const unsigned char* const start = at;
         const bool negative = *at == '-';
         at += negative ? 1 : 0;
         const unsigned char* const digits = at;
@@ -87,35 +109,44 @@ bool request_scanner::read_request(request_record& record) {
         const auto count = static_cast<std::size_t>(at - digits);
         if (count - 1 >= 10 || magnitude > 2147483647u + (negative ? 1u : 0u))
             return false;
-        fields[k] = negative ? 0u - static_cast<std::uint32_t>(magnitude) : static_cast<std::uint32_t>(magnitude);
-        texts_[k].length = static_cast<std::size_t>(at - texts_[k].start);
-        as_printed = as_printed & (*digits != '0' || (count == 1 && !negative));
-    }
+        field = static_cast<std::int32_t>(negative ? 0u - static_cast<std::uint32_t>(magnitude)
+                                                   : static_cast<std::uint32_t>(magnitude));
+        if (*digits == '0')  // %d prints no leading zero, and no -0
+            as_printed = as_printed && count == 1 && !negative;
+        std::memcpy(line, start, 16);  // the bytes past the number are written over or past the line
+        line += at - start;
+        *line++ = ' ';
+        return true;
+    };
+    request_record read;
+    if (!number(read.app_id) || !number(read.patient_id) || !number(read.hour))
+        return false;
     // A number that ends the block may go on in the next one; one before it would have
     // left the next without digits.
     if (at == end_)
         return false;
-    record = {static_cast<std::int32_t>(fields[0]), static_cast<std::int32_t>(fields[1]),
-              static_cast<std::int32_t>(fields[2])};
+    *line++ = '\n';
+    record = read;
     pos_ = const_cast<unsigned char*>(at);
-    texts_kept_ = as_printed;
+    echo_size = as_printed ? static_cast<std::size_t>(line - echo) : 0;
     return true;
 }
 
-std::size_t request_scanner::echo_from_text(char* out) const {
-    if (!texts_kept_)
-        return 0;
-    static constexpr char kLead[] = "binary ";
-    char* at = out;
-    std::memcpy(at, kLead, sizeof kLead - 1);
-    at += sizeof kLead - 1;
-    for (const number_text& number : texts_) {
-        std::memcpy(at, number.start, 16);  // the bytes past the number are written over or past the line
-        at += number.length;
-        *at++ = ' ';
+request_scanner::converted request_scanner::convert_usual(std::size_t most, char* echo, unsigned char* records) {
+    converted done{0, 0};
+    request_record record;
+    std::size_t echo_size = 0;
+    while (done.requests < most) {
+        // As next() does: more bytes first when fewer than kAhead are left and more may come.
+        if (static_cast<std::size_t>(end_ - pos_) < kAhead && !input_ended_)
+            refill();
+        if (!read_request(record, echo + done.echo_size, echo_size))
+            break;
+        done.echo_size += echo_size != 0 ? echo_size : format_echo(record, echo + done.echo_size);
+        encode_request(record, records + kRecordSize * done.requests);
+        ++done.requests;
     }
-    *at++ = '\n';
-    return static_cast<std::size_t>(at - out);
+    return done;
 }
 
 // Moves the bytes not scanned yet (fewer than kAhead) to just before the read area and
@@ -182,11 +213,8 @@ scan_status request_scanner::read_number(std::int32_t& value) {
 }
 
 scan_result request_scanner::next(request_record& record) {
-    texts_kept_ = false;
     if (static_cast<std::size_t>(end_ - pos_) < kAhead && !input_ended_)
         refill();
-    if (read_request(record))
-        return {scan_status::complete, 3};
     std::int32_t* const fields[] = {&record.app_id, &record.patient_id, &record.hour};
     for (int k = 0; k < 3; ++k) {
         scan_status status = read_number(*fields[k]);
@@ -217,6 +245,17 @@ convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* re
     convert_result result;
     request_record record{};
     for (;;) {
+        // The usual requests, as many at once as both blocks hold without a flush; then
+        // the next request, whatever it is, one at a time.
+        if (const std::size_t most = std::min(echo_out.room() / kEchoRoom, records_out.room() / kRecordSize)) {
+            const auto done = scanner.convert_usual(
+                most, echo_out.free_space(), reinterpret_cast<unsigned char*>(records_out.free_space()));
+            echo_out.commit(done.echo_size);
+            records_out.commit(kRecordSize * done.requests);
+            result.requests += static_cast<std::int64_t>(done.requests);
+            if (done.requests != 0)
+                continue;
+        }
         const scan_result scanned = scanner.next(record);
         if (scanned.status != scan_status::complete) {
             result.input = scanned.status;
@@ -233,8 +272,7 @@ convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* re
             note_failure(result, output_failure::records, records_out.error());
             break;
         }
-        const std::size_t copied = scanner.echo_from_text(line);
-        echo_out.commit(copied != 0 ? copied : format_echo(record, line));
+        echo_out.commit(format_echo(record, line));
         encode_request(record, bytes);
         records_out.commit(kRecordSize);
         ++result.requests;

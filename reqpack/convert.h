@@ -52,44 +52,38 @@ public:
 
     scan_result next(request_record& record);
 
+    // Converts the usual requests, up to `most`, as next() and convert_requests would:
+    // each one's echo line to `echo`, which has room for kEchoRoom bytes a request, and
+    // its record to `records`. Stops early at any other request, which next() then reads.
+    struct converted {
+        std::size_t requests;
+        std::size_t echo_size;  // bytes of echo lines written
+    };
+    converted convert_usual(std::size_t most, char* echo, unsigned char* records);
+
     // The error number of the read that failed; 0 while none has.
     int read_error() const { return read_error_; }
-
-    // Writes the echo line of the request next() read last, as format_echo would, from
-    // the numbers' own text, when next() took the request whole from its block and each
-    // number reads as %d prints it (no '+', no leading zero, no -0); returns its length,
-    // or 0 otherwise. `out` has room for kEchoRoom bytes.
-    std::size_t echo_from_text(char* out) const;
 
 private:
     static constexpr std::size_t kBlockSize = 64 * 1024;
     // Bytes kept ahead of the scan, so that a request nearly always lies whole in the
-    // block and read_request can take it.
+    // block and convert_usual can take it.
     static constexpr std::size_t kAhead = 256;
 
     // Follows the bytes read, so that the scanning loops stop there: neither white
     // space nor a digit.
     static constexpr unsigned char kSentinel = 'x';
 
-    bool read_request(request_record& record);
+    bool read_request(request_record& record, char* echo, std::size_t& echo_size);
     bool refill();
     bool skip_space();
     bool at_digit();
     scan_status read_number(std::int32_t& value);
 
-    // Where each number of the last request starts in the block, and its length, while
-    // texts_kept_.
-    struct number_text {
-        const unsigned char* start;
-        std::size_t length;
-    };
-
     std::FILE* in_;
     // kAhead bytes for what was left of the last read, the read area, then the sentinel
     // and room for a copy of sixteen bytes from a number's start.
     unsigned char block_[kAhead + kBlockSize + 16];
-    number_text texts_[3] = {};
-    bool texts_kept_ = false;
     unsigned char* pos_ = block_;
     unsigned char* end_ = block_;
     bool input_ended_ = false;  // a read gave fewer bytes than asked for

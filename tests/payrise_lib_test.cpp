@@ -238,6 +238,23 @@ TEST(PayriseReadWrite, SalaryFastPathEdgesAgreeWithReference) {
             expect_as_reference(line + "E a b,100,b\n", payrise::kChunkSize);
 }
 
+// Lines at the edges of the window that I lines' texts 2 to 5 are looked for in: its last
+// byte and one past it, empty texts, a '-' after a comma, control bytes, kinds of more
+// than one letter: records and messages as the reference's.
+TEST(PayriseReadWrite, TextWindowEdgesAgreeWithReference) {
+    const std::string fill(33, 'x');
+    const std::string lines[] = {
+        "I a " + fill + ",c,d,e,100\n",   // text 5's comma the window's last byte
+        "I a " + fill + "x,c,d,e,100\n",  // one byte past the window
+        "I a ,b,c,d,100\n", "I a b,,c,d,100\n", "I a b,c,d,e,,100\n", "I a b ,c,d,e,100\n",
+        "I a b,-c,-d,e,f,100\n", "I a b,c\td,e,f,100\n", "I a b,c,d\nx,100\n", "I a b,c,d,e\n,f,100\n",
+        "Intern a b,c,d,e,100\n", "I,a b,c,d,e,100\n", "i a b,c,d,e,f,100\n", "I a b,c d,e f,g,100\n",
+        "E a b,,100,a\n", "E a b,-1,a\n", "Employee a b,100,c\n",
+    };
+    for (const std::string& line : lines)
+        expect_as_reference(line + "E a b,100,b\n", payrise::kChunkSize);
+}
+
 // A write error stops the conversion at its line: no message, and no count, for the
 // lines after it.
 TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {

@@ -530,6 +530,13 @@ TEST(ReqpackConvert, FastPathEdgesEchoAsPrintfDoes) {
         {"1 2 2147483648\n", "", scan_status::out_of_range},
         {"1 2 -2147483649\n", "", scan_status::out_of_range},
         {"1 2 18446744073709551617\n", "", scan_status::out_of_range},
+        // Zeros and minus signs %d does not print, one a line, as the echo is written while
+        // reading.
+        {"00000001 2 3\n-0 2 3\n-0000002 -1000000000 3\n", "binary 1 2 3 \nbinary 0 2 3 \nbinary -2 -1000000000 3 \n",
+         scan_status::end_of_input},
+        // Each white space of the C locale, and a control byte that is none.
+        {"-7\v-8\f-9\r\n10\t11 12", "binary -7 -8 -9 \nbinary 10 11 12 \n", scan_status::end_of_input},
+        {"1\x1c 2 3\n", "", scan_status::not_a_number},
         // "12345" starts two bytes before the end of the first 64 KiB block.
         {filler + "5 6" + std::string(65534 - filler.size() - 3, ' ') + "12345\n",
          filler_echo + "binary 5 6 12345 \n", scan_status::end_of_input},
