@@ -35,10 +35,8 @@ bool cannot_carry(int error);
 struct output_file::state {
     explicit state(os& sys) : out(sys) {}
     output::target out;
-    int fd = -1;
     int error = 0;
-    bool dropping = false;          // discard(): the stream's last bytes go nowhere
-    bool early_writeback = false;   // a new file, whose finished stretches go to disk early
+    bool dropping = false;   // discard(): the stream's last bytes go nowhere
     off_t written = 0;
     off_t handed_to_disk = 0;
 };
@@ -67,8 +65,6 @@ int output_file::open() {
     } else if (error == 0 && t.how == way::copy_over) {
         error = open_over(t, blamed_);
     }
-    state_->fd = t.how == way::write_through ? t.file.get() : t.content.get();
-    state_->early_writeback = t.how == way::replace_beside;
     if (error == 0)
         stream_ = fopencookie(state_.get(), "w", {nullptr, &write_to_sink, nullptr, nullptr});
     if (error == 0 && stream_ == nullptr)
@@ -85,14 +81,14 @@ ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t s
     if (s.dropping)
         return static_cast<ssize_t>(size);
     if (s.error == 0)
-        s.error = s.out.sys.write(s.fd, data, size, -1);
+        s.error = s.out.sys.write(s.out.stream_fd(), data, size, -1);
     if (s.error != 0)
         return 0;
     s.written += static_cast<off_t>(size);
-    // The disk starts on each finished stretch while the program goes on, so that the
-    // sync before the rename has little left to wait for.
-    if (s.early_writeback && s.written - s.handed_to_disk >= kWritebackStretch) {
-        s.out.sys.start_writeback(s.fd, s.handed_to_disk, s.written - s.handed_to_disk);
+    // The disk starts on each finished stretch of a new file while the program goes on,
+    // so that the sync before the rename has little left to wait for.
+    if (s.out.how == way::replace_beside && s.written - s.handed_to_disk >= kWritebackStretch) {
+        s.out.sys.start_writeback(s.out.stream_fd(), s.handed_to_disk, s.written - s.handed_to_disk);
         s.handed_to_disk = s.written;
     }
     return static_cast<ssize_t>(size);
@@ -195,18 +191,21 @@ int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
         const std::string name = name_of(path);
         file_info entry;
         const int error = t.sys.stat(folder.get(), name.c_str(), false, entry);
+        if (error != 0 && error != ENOENT)
+            return error;
+        // A missing entry can be a descriptor link too: /dev/fd/N of a closed N.
         const bool link = error == 0 && S_ISLNK(entry.mode);
-        if (const int failed = error != 0 && error != ENOENT ? error
-                               : link || error == ENOENT     ? descriptor_link(t.sys, folder, name, process, fd)
-                                                             : 0)
-            return failed;
-        if (fd < 0 && !link) {
+        if (link || error == ENOENT)
+            if (const int failed = descriptor_link(t.sys, folder, name, process, fd))
+                return failed;
+        if (fd >= 0)
+            return 0;
+        if (!link) {
             t.folder = std::move(folder);
             t.name = name;
             t.exists = error == 0;
-        }
-        if (fd >= 0 || !link)
             return 0;
+        }
         if (const int failed = t.sys.read_link(folder.get(), name.c_str(), path))
             return failed;
         from = std::move(folder);

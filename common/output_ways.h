@@ -47,6 +47,9 @@ struct target {
     descriptor content;      // the new content, where it is not written into the target
     std::string temporary;   // replace beside: the content's name in the folder, if it has one
     int slot = -1;           // where a signal finds that name
+
+    // What the stream writes to: the target itself when written through, else the content.
+    int stream_fd() const { return how == way::write_through ? file.get() : content.get(); }
 };
 
 // Each way: open makes what the stream writes to; prepare does everything that can fail

@@ -12,6 +12,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <bit>
@@ -173,6 +174,13 @@ void remove_dir(const fs::path& dir) {
 }
 
 }  // namespace
+
+std::string attribute(const fs::path& file, const char* name) {
+    std::string value(4096, '\0');
+    const ssize_t size = getxattr(file.c_str(), name, value.data(), value.size());
+    value.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
+    return value;
+}
 
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -60,6 +60,9 @@ std::string hex(const std::string& bytes);
 // True when the tests run as root, where permission checks do not hold.
 bool running_as_root();
 
+// The value of an extended attribute, or "" when the file has none of that name.
+std::string attribute(const std::filesystem::path& file, const char* name);
+
 // The whole file, or "" when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);

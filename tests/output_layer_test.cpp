@@ -387,13 +387,6 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
     }
 }
 
-std::string attribute(const fs::path& file, const char* name) {
-    std::string value(4096, '\0');
-    const ssize_t size = getxattr(file.c_str(), name, value.data(), value.size());
-    value.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
-    return value;
-}
-
 // An access list in the kernel's form (version 2, then tag, permissions, id): the owner
 // and the named user daemon may write, the group read, others nothing.
 std::string access_list() {
@@ -424,13 +417,13 @@ TEST(OutputLayer, AttributesAreCarriedInAnyOrderButNeverTheCapabilities) {
             GTEST_SKIP() << "this file system has no user attributes or access lists: " << std::strerror(errno);
         const bool capable = setxattr(s.target.c_str(), "security.capability", capabilities.data(),
                                       capabilities.size(), 0) == 0;
-        const std::string list = attribute(s.target, "system.posix_acl_access");
+        const std::string list = harness::attribute(s.target, "system.posix_acl_access");
         s.sys.reverse_attributes = reversed;
         // Empty: a write of content would clear the capabilities by itself.
         ASSERT_EQ(write_output(s.sys, s.target.string(), ""), 0);
-        EXPECT_EQ(attribute(s.target, "system.posix_acl_access"), list);
-        EXPECT_EQ(attribute(s.target, "user.origin"), "kept");
-        EXPECT_EQ(attribute(s.target, "security.capability"), "") << (capable ? "" : "(none could be set)");
+        EXPECT_EQ(harness::attribute(s.target, "system.posix_acl_access"), list);
+        EXPECT_EQ(harness::attribute(s.target, "user.origin"), "kept");
+        EXPECT_EQ(harness::attribute(s.target, "security.capability"), "") << (capable ? "" : "(none could be set)");
     }
 }
 

@@ -120,13 +120,6 @@ TEST(Replacement, AFolderWhereNothingCanBeCreatedIsWrittenInPlaceOnceTheResultIs
     }
 }
 
-std::string attribute(const fs::path& file, const char* name) {
-    std::string value(256, '\0');
-    const ssize_t size = getxattr(file.c_str(), name, value.data(), value.size());
-    value.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
-    return value;
-}
-
 TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
     const harness::TempDir elsewhere;
     for (const Program& p : kPrograms) {
@@ -143,7 +136,7 @@ TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
         }
         struct stat before {};
         ASSERT_EQ(stat(target.c_str(), &before), 0);
-        const std::string acl = attribute(target, "system.posix_acl_access");
+        const std::string acl = harness::attribute(target, "system.posix_acl_access");
         ASSERT_FALSE(acl.empty());
 
         auto r = run_with(p, [&](const fs::path& dir) { fs::create_symlink(target, dir / p.output); });
@@ -155,8 +148,8 @@ TEST(Replacement, TheNewFileCarriesTheOldOwnerModeAccessListAndAttributes) {
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_EQ(after.st_uid, before.st_uid);
         EXPECT_EQ(after.st_gid, before.st_gid);
-        EXPECT_EQ(attribute(target, "system.posix_acl_access"), acl);
-        EXPECT_EQ(attribute(target, "user.origin"), "kept");
+        EXPECT_EQ(harness::attribute(target, "system.posix_acl_access"), acl);
+        EXPECT_EQ(harness::attribute(target, "user.origin"), "kept");
     }
 }
 
