@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "common/file.h"
-#include "common/output_file.h"
+#include "common/output/output_file.h"
 #include "common/own_input.h"
 #include "common/process.h"
 #include "payrise.h"

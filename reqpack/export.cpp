@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
+#include "common/output/output_file.h"
 #include "common/process.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/file.h"
-#include "common/output_file.h"
+#include "common/output/output_file.h"
 #include "common/own_input.h"
 #include "common/process.h"
 #include "common/record_file.h"

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/output_file.h"
+#include "common/output/output_file.h"
 #include "common/process.h"
 
 namespace slotplan {

@@ -20,7 +20,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/output_file.h"
+#include "common/output/output_file.h"
 #include "common/process.h"
 #include "harness.h"
 

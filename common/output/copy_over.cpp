@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "common/output_ways.h"
+#include "common/output/output_ways.h"
 
 namespace suite::output {
 

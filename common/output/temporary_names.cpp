@@ -1,7 +1,7 @@
 // The handler that removes named temporary files before a signal ends the run. Only file
 // systems without unnamed files make such names, so the signals are caught only once one
 // exists.
-#include "common/output_ways.h"
+#include "common/output/output_ways.h"
 
 #include <fcntl.h>
 #include <unistd.h>

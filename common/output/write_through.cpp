@@ -3,7 +3,7 @@
 //
 // Invariant: the target is only ever written to, at the offset and with the O_APPEND of
 // the descriptor written through; it is never truncated, renamed or synced.
-#include "common/output_ways.h"
+#include "common/output/output_ways.h"
 
 namespace suite::output {
 

@@ -1,5 +1,5 @@
 // The output layer's calls, made to Linux.
-#include "common/os.h"
+#include "common/output/os.h"
 
 #include <linux/capability.h>
 #include <linux/limits.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "common/os.h"
+#include "common/output/os.h"
 
 namespace suite::output {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "common/os.h"
+#include "common/output/os.h"
 
 namespace suite {
 

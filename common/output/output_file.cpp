@@ -1,6 +1,6 @@
 // Which way an output is written, decided once from what the kernel opened; and the
 // stream whose bytes reach it.
-#include "common/output_file.h"
+#include "common/output/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "common/output_ways.h"
+#include "common/output/output_ways.h"
 #include "common/process.h"
 
 namespace suite {

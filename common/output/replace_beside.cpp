@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/output_ways.h"
+#include "common/output/output_ways.h"
 #include "common/process.h"
 
 namespace suite::output {
