@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/output/output_file.h"
+
 namespace suite {
 namespace {
 

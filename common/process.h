@@ -32,12 +32,9 @@ std::string quote_argument(std::string_view argument);
 // "program: file: what" on standard error, the file quoted by quote_name. Names inside
 // `what` are the caller's to quote; a control byte left there is printed escaped.
 void report(std::string_view file, std::string_view what);
-// The same with the system's words for an error number, or ours for kChangedDuringRun.
+// The same with the system's words for an error number, or the output layer's for its
+// own (kChangedDuringRun).
 void report_error(std::string_view file, int error);
-
-// An error number of the suite's own, beyond the system's: another process changed what
-// an output's name stands for during the run, so the output was left as it is.
-inline constexpr int kChangedDuringRun = 1 << 16;
 
 // The error number of the call that just failed; EIO when it left none (stdio may
 // fail without a system call, and a failure must never read as success).

@@ -45,11 +45,11 @@ int convert(std::FILE* input) {
     using failure = payrise::convert_result::failure;
     // On either failure the output is dropped and binary_f.bin keeps its content.
     if (result.failed != failure::none) {
-        suite::report_error(result.failed == failure::read ? payrise::kInputName : payrise::kOutputName, result.error);
+        suite::report_error(result.failed == failure::read ? payrise::kInputName : output.blamed(), result.error);
         return 1;
     }
     if (const int error = output.commit()) {
-        suite::report_error(payrise::kOutputName, error);
+        suite::report_error(output.blamed(), error);
         return 1;
     }
     return 0;

@@ -45,7 +45,7 @@ template <typename Step>
 int each_output(const outputs& opened, Step step) {
     for (const auto& output : opened) {
         if (const int error = step(*output)) {
-            suite::report_error(output->path(), error);
+            suite::report_error(output->blamed(), error);
             return 1;
         }
     }

@@ -107,11 +107,11 @@ int convert(std::FILE* input, const char* records_name) {
     if (result.output == output_failure::echo)
         suite::report_stdout_error(result.output_error);
     if (result.output == output_failure::records)
-        suite::report_error(records_name, result.output_error);
+        suite::report_error(records.blamed(), result.output_error);
     if (result.input == scan_status::read_failed || result.output != output_failure::none)
         return 1;
     if (const int error = records.commit()) {
-        suite::report_error(records_name, error);
+        suite::report_error(records.blamed(), error);
         return 1;
     }
     return status;

@@ -145,7 +145,7 @@ bool write_appointments(const char* path, std::span<const appointment> table, in
     }
     write_appointments(out.stream(), table, count);
     if (const int error = out.commit()) {
-        suite::report_error(path, error);
+        suite::report_error(out.blamed(), error);
         return false;
     }
     return true;

@@ -13,7 +13,7 @@ command -v strace >/dev/null || { echo "strace is missing (Debian package strace
 
 # The calls to fail, and the first call the program itself makes: start-up asks whether
 # descriptor 0 is open. Calls before it belong to the loader.
-calls=(openat read write close fsync rename renameat renameat2 stat lstat fstat newfstatat statx readlinkat linkat
+calls=(openat read write close fsync rename renameat renameat2 stat lstat fstat newfstatat statx readlinkat linkat ioctl
        fchown fchmod flistxattr fremovexattr)
 # A failed sync, rename or link of an output is never covered by a fallback: when one was
 # injected, the run must fail.

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -142,8 +143,16 @@ Command build_command(const Run& r, const fs::path& program, const fs::path& cap
     if (r.unprivileged && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
         _exit(126);
+    for (const int fd : {in_fd, out_fd, err_fd})
+        if (fd > 2)
+            close(fd);
     for (const int fd : r.closed)
         close(fd);
+    rlimit descriptors{};
+    if (r.descriptors > 0 && (getrlimit(RLIMIT_NOFILE, &descriptors) != 0 ||
+                              (descriptors.rlim_cur = static_cast<rlim_t>(r.descriptors),
+                               setrlimit(RLIMIT_NOFILE, &descriptors) != 0)))
+        _exit(126);
     execvp(c.argv[0], c.argv.data());
     _exit(127);
 }

@@ -25,6 +25,7 @@ struct Run {
     bool stdout_to_closed_pipe = false;         // standard output is a pipe whose reader has gone
     std::string stdin_file{};                   // if set, standard input comes from this file of the directory
     std::vector<int> closed{};                  // of descriptors 0 to 2, those the program starts without
+    int descriptors = 0;                        // if set, how many descriptors the program may open (ulimit -n)
     // Run as user nobody when the test runs as root, from a copy of the program in a
     // folder nobody can enter; the run fails the test, saying why, where that is impossible.
     bool unprivileged = false;

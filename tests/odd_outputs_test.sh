@@ -85,7 +85,7 @@ ulimit -c 0
 strace -qq -o trace -e trace=openat "$bin/payrise" >/dev/null
 unnamed=$(grep '^openat(' trace | grep -n -m1 O_TMPFILE | cut -d: -f1)
 [ -n "$unnamed" ] || fail "payrise opened no unnamed file"
-for signal in TERM HUP INT QUIT ABRT ALRM USR1 USR2 XCPU VTALRM PROF; do
+for signal in TERM HUP INT QUIT ABRT ALRM USR1 USR2 XCPU VTALRM PROF RTMIN; do
   printf 'previous\n' >binary_f.bin
   env --default-signal strace -qq -o /dev/null -e trace=openat,write \
     -e inject=openat:error=EOPNOTSUPP:when="${unnamed:-1}" -e inject=write:delay_enter=20000 \
@@ -93,7 +93,7 @@ for signal in TERM HUP INT QUIT ABRT ALRM USR1 USR2 XCPU VTALRM PROF; do
   tracer=$!
   temporary=
   for _ in $(seq 200); do
-    temporary=$(ls -A | grep '^\.tmp-' || true)
+    temporary=$(ls -A | grep '^\.binary_f\.bin\.tmp-' || true)
     [ -n "$temporary" ] && break
     sleep 0.05
   done
@@ -106,7 +106,7 @@ for signal in TERM HUP INT QUIT ABRT ALRM USR1 USR2 XCPU VTALRM PROF; do
   status=0
   { wait "$tracer"; } 2>/dev/null || status=$?
   expect "SIG$signal: status" "$status" $((128 + $(kill -l "$signal")))
-  expect "SIG$signal: temporary files left" "$(ls -A | grep -c '^\.tmp-' || true)" 0
+  expect "SIG$signal: temporary files left" "$(ls -A | grep -c '^\.binary_f\.bin\.tmp-' || true)" 0
   expect "SIG$signal: binary_f.bin" "$(cat binary_f.bin)" previous
 done
 

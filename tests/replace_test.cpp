@@ -53,19 +53,39 @@ harness::Result run_as_nobody_over(const Program& p, const std::string& previous
 TEST(Replacement, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
     for (const Program& p : kPrograms) {
         for (const auto& [input, bytes] : p.inputs) {
-            for (const bool hard : {false, true}) {
-                SCOPED_TRACE(std::string(p.name) + (hard ? ": hard link to " : ": symbolic link to ") + input);
+            for (const char* link : {"hard link", "symbolic link", "input a symbolic link"}) {
+                SCOPED_TRACE(std::string(p.name) + ": " + link + ", " + input);
                 auto r = run_with(p, [&, input = input](const fs::path& dir) {
-                    if (hard)
+                    if (link[0] == 'h')
                         fs::create_hard_link(dir / input, dir / p.output);
-                    else
+                    else if (link[0] == 's')
                         fs::create_symlink(input, dir / p.output);
+                    else
+                        fs::rename(dir / input, dir / p.output), fs::create_symlink(p.output, dir / input);
                 });
                 EXPECT_EQ(r.status, 1);
                 EXPECT_EQ(r.err, std::string(p.name) + ": " + p.output + ": is the input file " + input +
                                      " itself; not overwritten\n");
-                EXPECT_EQ(r.files[input], bytes);
+                EXPECT_EQ(r.files[link[0] == 'i' ? p.output : input], bytes);
             }
+        }
+    }
+}
+
+// However few descriptors a run may open, its status tells the truth: 1 with the previous
+// output in place, or 0 with the new one; never 1 once the new one stands.
+TEST(Replacement, ADescriptorLimitNeverFailsARunWhoseOutputIsReplaced) {
+    if (std::getenv("SUITE_TEST_WRAPPER") != nullptr)
+        GTEST_SKIP() << "the wrapper needs descriptors of its own";
+    for (const Program& p : kPrograms) {
+        const std::string fresh = harness::run(p.name, p.inputs).files[p.output];
+        for (int limit = 5; limit <= 10; ++limit) {   // 4 leaves the loader none
+            SCOPED_TRACE(std::string(p.name) + ", ulimit -n " + std::to_string(limit));
+            harness::Run run{.program = p.name, .files = p.inputs, .descriptors = limit};
+            run.files[p.output] = "previous";
+            harness::Result r = harness::run(run);
+            EXPECT_EQ(r.status, r.files[p.output] == fresh ? 0 : 1) << r.err;
+            EXPECT_TRUE(r.files[p.output] == fresh || r.files[p.output] == "previous");
         }
     }
 }

@@ -1,13 +1,27 @@
-// The output layer's calls, made to Linux.
+// The output layer's calls, made to Linux, each through the hook.
 #include "common/output/os.h"
 
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/fs.h>
 #include <linux/limits.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
 
 namespace suite {
 namespace {
+
+int result(bool ok) {
+    return ok ? 0 : errno;
+}
 
 // An attribute's value or the list of names: neither is ever longer than this.
 template <typename Get>
@@ -18,26 +32,8 @@ int fetch(std::string& out, Get get) {
     return size < 0 ? errno : 0;
 }
 
-}  // namespace
-
-int os::stat(int folder, const char* path, bool follow, file_info& info) {
-    struct statx x {};
-    const int flags = (*path == '\0' ? AT_EMPTY_PATH : 0) | (follow ? 0 : AT_SYMLINK_NOFOLLOW);
-    if (::statx(folder, path, flags, STATX_BASIC_STATS, &x) != 0)
-        return errno;
-    info = {makedev(x.stx_dev_major, x.stx_dev_minor), x.stx_ino, x.stx_mode, x.stx_uid, x.stx_gid,
-            static_cast<off_t>(x.stx_size), (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0};
-    return 0;
-}
-
-int os::read_link(int folder, const char* path, std::string& text) {
-    text.resize(PATH_MAX);
-    const ssize_t size = ::readlinkat(folder, path, text.data(), text.size());
-    text.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
-    return size < 0 ? errno : text.size() == PATH_MAX ? ENAMETOOLONG : 0;
-}
-
-int os::write(int fd, const char* data, std::size_t size, off_t at) {
+// Every byte, at the offset or at `at` when it is not negative, through interruptions.
+int write_whole(int fd, const char* data, std::size_t size, off_t at) {
     while (size > 0) {
         const ssize_t put = at < 0 ? ::write(fd, data, size) : ::pwrite(fd, data, size, at);
         if (put <= 0 && !(put < 0 && errno == EINTR))
@@ -50,34 +46,171 @@ int os::write(int fd, const char* data, std::size_t size, off_t at) {
     return 0;
 }
 
-int os::read(int fd, char* data, std::size_t size, off_t at, std::size_t& got) {
-    ssize_t taken;
-    while ((taken = ::pread(fd, data, size, at)) < 0 && errno == EINTR) {
-    }
-    got = taken < 0 ? 0 : static_cast<std::size_t>(taken);
-    return result(taken >= 0);
+// The byte the installs lock: one that no file reaches, so a lock another program takes
+// on the file's content (flock, fcntl) is never waited for.
+constexpr off_t kInstallLockByte = std::numeric_limits<off_t>::max();
+
+}  // namespace
+
+int os::open(int folder, const char* path, int flags, mode_t mode, int& fd) {
+    return hook({call::open, path}, [&] { return result((fd = ::openat(folder, path, flags, mode)) >= 0); });
+}
+
+int os::open_unnamed(int folder, const char* path, int flags, mode_t mode, int& fd) {
+    return hook({call::open_unnamed, path},
+                [&] { return result((fd = ::openat(folder, path, flags | O_TMPFILE, mode)) >= 0); });
+}
+
+int os::memory_file(int& fd) {
+    return hook({call::memory_file}, [&] { return result((fd = ::memfd_create("output", MFD_CLOEXEC)) >= 0); });
+}
+
+int os::stat(int folder, const char* path, bool follow, file_info& info) {
+    return hook({call::stat, path, 0, &info}, [&] {
+        struct statx x {};
+        const int flags = (*path == '\0' ? AT_EMPTY_PATH : 0) | (follow ? 0 : AT_SYMLINK_NOFOLLOW);
+        if (::statx(folder, path, flags, STATX_BASIC_STATS, &x) != 0)
+            return errno;
+        info = {makedev(x.stx_dev_major, x.stx_dev_minor),
+                x.stx_ino,
+                x.stx_mode,
+                x.stx_uid,
+                x.stx_gid,
+                static_cast<off_t>(x.stx_size),
+                (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0,
+                (x.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0};
+        return 0;
+    });
+}
+
+int os::read_link(int folder, const char* path, std::string& text) {
+    return hook({call::read_link, path, 0, nullptr, &text}, [&] {
+        text.resize(PATH_MAX);
+        const ssize_t size = ::readlinkat(folder, path, text.data(), text.size());
+        text.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
+        return size < 0 ? errno : text.size() == PATH_MAX ? ENAMETOOLONG : 0;
+    });
+}
+
+int os::write(int fd, const char* data, std::size_t size) {
+    return hook({call::write}, [&] { return write_whole(fd, data, size, -1); });
+}
+
+int os::write_at(int fd, const char* data, std::size_t size, off_t at) {
+    return hook({call::write_at}, [&] { return write_whole(fd, data, size, at); });
+}
+
+int os::read_at(int fd, char* data, std::size_t size, off_t at, std::size_t& got) {
+    return hook({call::read_at}, [&] {
+        ssize_t taken;
+        while ((taken = ::pread(fd, data, size, at)) < 0 && errno == EINTR) {
+        }
+        got = taken < 0 ? 0 : static_cast<std::size_t>(taken);
+        return result(taken >= 0);
+    });
+}
+
+void os::start_writeback(int fd, off_t at, off_t size) {
+    hook({call::start_writeback}, [&] { return result(::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE) == 0); });
+}
+
+int os::reserve(int fd, off_t at, off_t size) {
+    return hook({call::reserve}, [&] { return result(::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, size) == 0); });
+}
+
+int os::truncate(int fd, off_t size) {
+    return hook({call::truncate}, [&] { return result(::ftruncate(fd, size) == 0); });
+}
+
+int os::sync(int fd) {
+    return hook({call::sync}, [&] { return result(::fsync(fd) == 0); });
+}
+
+int os::sync_file_system(int fd) {
+    return hook({call::sync_file_system}, [&] { return result(::syncfs(fd) == 0); });
 }
 
 int os::link(int fd, int folder, const char* name) {
-    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    // Without /proc, the descriptor itself, which needs more privilege.
-    return errno != ENOENT ? errno : result(::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0);
+    return hook({call::link, name}, [&] {
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        if (::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0)
+            return 0;
+        // Without /proc, the descriptor itself, which needs more privilege.
+        return errno != ENOENT ? errno : result(::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0);
+    });
+}
+
+int os::rename(int folder, const char* from, const char* to, unsigned flags) {
+    return hook({call::rename, to, flags}, [&] { return result(::renameat2(folder, from, folder, to, flags) == 0); });
+}
+
+int os::unlink(int folder, const char* name) {
+    return hook({call::unlink, name}, [&] { return result(::unlinkat(folder, name, 0) == 0); });
+}
+
+int os::change_owner(int fd, uid_t owner, gid_t group) {
+    return hook({call::change_owner}, [&] { return result(::fchown(fd, owner, group) == 0); });
+}
+
+int os::change_mode(int fd, mode_t mode) {
+    return hook({call::change_mode}, [&] { return result(::fchmod(fd, mode) == 0); });
+}
+
+int os::get_flags(int fd, unsigned& flags) {
+    return hook({call::get_flags}, [&] { return result(::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0); });
+}
+
+int os::set_flags(int fd, unsigned flags) {
+    return hook({call::set_flags}, [&] { return result(::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0); });
 }
 
 int os::list_attributes(int fd, std::string& names) {
-    return fetch(names, [fd](char* data, std::size_t size) { return ::flistxattr(fd, data, size); });
+    return hook({call::list_attributes, "", 0, nullptr, &names}, [&] {
+        return fetch(names, [fd](char* data, std::size_t size) { return ::flistxattr(fd, data, size); });
+    });
 }
 
 int os::get_attribute(int fd, const char* name, std::string& value) {
-    return fetch(value, [fd, name](char* data, std::size_t size) { return ::fgetxattr(fd, name, data, size); });
+    return hook({call::get_attribute, name, 0, nullptr, &value}, [&] {
+        return fetch(value, [fd, name](char* data, std::size_t size) { return ::fgetxattr(fd, name, data, size); });
+    });
+}
+
+int os::set_attribute(int fd, const char* name, const std::string& value) {
+    return hook({call::set_attribute, name},
+                [&] { return result(::fsetxattr(fd, name, value.data(), value.size(), 0) == 0); });
+}
+
+int os::remove_attribute(int fd, const char* name) {
+    return hook({call::remove_attribute, name}, [&] { return result(::fremovexattr(fd, name) == 0); });
+}
+
+int os::control(int fd, int command, int argument, int& answer) {
+    return hook({call::control}, [&] { return result((answer = ::fcntl(fd, command, argument)) >= 0); });
+}
+
+int os::lock(int fd) {
+    return hook({call::lock}, [&] {
+        struct flock byte {};
+        byte.l_type = F_WRLCK;
+        byte.l_whence = SEEK_SET;
+        byte.l_start = kInstallLockByte;
+        byte.l_len = 1;
+        int done;
+        while ((done = ::fcntl(fd, F_OFD_SETLKW, &byte)) != 0 && errno == EINTR) {
+        }
+        return result(done == 0);
+    });
 }
 
 bool os::keeps_set_id_bits() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    return ::syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_FSETID)) != 0;
+    return hook({call::keeps_set_id}, [] {
+               __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+               __user_cap_data_struct data[2]{};
+               const bool kept =
+                   ::syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_FSETID)) != 0;
+               return kept ? 0 : EPERM;
+           }) == 0;
 }
 
 os& system_os() {

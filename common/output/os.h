@@ -1,19 +1,14 @@
 // The calls the output layer makes to the operating system, each returning 0 or an
-// error number. The programs use this class as it is; a test derives from it to fail any
-// call or to change the world between two calls. close is not among them: Linux releases
-// a descriptor whatever close says, so it cannot fail a run.
+// error number. Every call passes through one hook, hook(), which the programs leave as
+// it is and a test overrides to fail, watch or alter any call, or to change the world
+// between two calls. close is not among them: Linux releases a descriptor whatever close
+// says, so it cannot fail a run.
 #pragma once
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/xattr.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace suite {
@@ -26,65 +21,105 @@ struct file_info {
     uid_t owner = 0;
     gid_t group = 0;
     off_t size = 0;
-    bool mount_root = false;   // the root of a mount, such as a file bound onto another
+    bool mount_root = false;    // the root of a mount, such as a file bound onto another
+    bool fixed_names = false;   // append-only or immutable: no name made in it can go again
 };
 
 inline bool same_file(const file_info& a, const file_info& b) {
     return a.device == b.device && a.inode == b.inode;
 }
 
+// The calls, as the hook tells them apart.
+enum class call {
+    open,              // openat of a path
+    open_unnamed,      // an unnamed file in a folder (O_TMPFILE)
+    memory_file,       // an unnamed file in memory
+    stat,
+    read_link,
+    write,             // at the descriptor's offset
+    write_at,
+    read_at,
+    start_writeback,   // a hint: its failure costs only time
+    reserve,
+    truncate,
+    sync,
+    sync_file_system,
+    link,
+    rename,
+    unlink,
+    change_owner,
+    change_mode,
+    get_flags,
+    set_flags,
+    list_attributes,
+    get_attribute,
+    set_attribute,
+    remove_attribute,
+    control,
+    lock,
+    keeps_set_id,      // 0 when this process keeps set-id bits on a write (CAP_FSETID)
+};
+
 class os {
   public:
     virtual ~os() = default;
+
     // openat: a new descriptor in `fd`.
-    virtual int open(int folder, const char* path, int flags, mode_t mode, int& fd) {
-        return result((fd = ::openat(folder, path, flags, mode)) >= 0);
-    }
-    // statx of `path` in `folder`, or of `folder` itself when `path` is "".
-    virtual int stat(int folder, const char* path, bool follow, file_info& info);
-    virtual int read_link(int folder, const char* path, std::string& text);
-    // The whole of `size` bytes at `at`, or at the descriptor's offset when `at` < 0.
-    virtual int write(int fd, const char* data, std::size_t size, off_t at);
-    // Up to `size` bytes at `at`; `got` is 0 at the end of the file.
-    virtual int read(int fd, char* data, std::size_t size, off_t at, std::size_t& got);
-    // Starts writing back a stretch of the file: a hint, whose failure costs only time.
-    virtual void start_writeback(int fd, off_t at, off_t size) {
-        ::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE);
-    }
-    // Disk space for `size` bytes, the file's size unchanged.
-    virtual int reserve(int fd, off_t size) { return result(::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0); }
-    virtual int truncate(int fd, off_t size) { return result(::ftruncate(fd, size) == 0); }
-    // fsync, or syncfs of the file system that holds the file.
-    virtual int sync(int fd, bool whole_file_system = false) {
-        return result((whole_file_system ? ::syncfs(fd) : ::fsync(fd)) == 0);
-    }
-    // A name in `folder` for the open file `fd`, which may have none yet.
-    virtual int link(int fd, int folder, const char* name);
-    // renameat2, with RENAME_NOREPLACE, RENAME_EXCHANGE or no flag.
-    virtual int rename(int folder, const char* from, const char* to, unsigned flags) {
-        return result(::renameat2(folder, from, folder, to, flags) == 0);
-    }
-    virtual int unlink(int folder, const char* name) { return result(::unlinkat(folder, name, 0) == 0); }
-    virtual int change_owner(int fd, uid_t owner, gid_t group) { return result(::fchown(fd, owner, group) == 0); }
-    virtual int change_mode(int fd, mode_t mode) { return result(::fchmod(fd, mode) == 0); }
-    // Extended attributes: names each ended by a zero byte, and values.
-    virtual int list_attributes(int fd, std::string& names);
-    virtual int get_attribute(int fd, const char* name, std::string& value);
-    virtual int set_attribute(int fd, const char* name, const std::string& value) {
-        return result(::fsetxattr(fd, name, value.data(), value.size(), 0) == 0);
-    }
-    virtual int remove_attribute(int fd, const char* name) { return result(::fremovexattr(fd, name) == 0); }
-    // fcntl with F_GETFL, F_SETFL or F_DUPFD_CLOEXEC: the flags or the copy in `answer`.
-    virtual int control(int fd, int command, int argument, int& answer) {
-        return result((answer = ::fcntl(fd, command, argument)) >= 0);
-    }
+    int open(int folder, const char* path, int flags, mode_t mode, int& fd);
+    // An unnamed file in the folder `path` of `folder`, opened with `flags` and O_TMPFILE.
+    int open_unnamed(int folder, const char* path, int flags, mode_t mode, int& fd);
     // An unnamed file in memory, read-write.
-    virtual int memory_file(int& fd) { return result((fd = ::memfd_create("output", MFD_CLOEXEC)) >= 0); }
+    int memory_file(int& fd);
+    // statx of `path` in `folder`, or of `folder` itself when `path` is "".
+    int stat(int folder, const char* path, bool follow, file_info& info);
+    int read_link(int folder, const char* path, std::string& text);
+    // The whole of `size` bytes, at the descriptor's offset or at `at`.
+    int write(int fd, const char* data, std::size_t size);
+    int write_at(int fd, const char* data, std::size_t size, off_t at);
+    // Up to `size` bytes at `at`; `got` is 0 at the end of the file.
+    int read_at(int fd, char* data, std::size_t size, off_t at, std::size_t& got);
+    // Starts writing back a stretch of the file: a hint, whose failure costs only time.
+    void start_writeback(int fd, off_t at, off_t size);
+    // Disk space for `size` bytes from `at`, the file's size unchanged.
+    int reserve(int fd, off_t at, off_t size);
+    int truncate(int fd, off_t size);
+    int sync(int fd);
+    // Every file of the file system that holds `fd`.
+    int sync_file_system(int fd);
+    // A name in `folder` for the open file `fd`, which may have none yet.
+    int link(int fd, int folder, const char* name);
+    // renameat2, with RENAME_NOREPLACE, RENAME_EXCHANGE or no flag.
+    int rename(int folder, const char* from, const char* to, unsigned flags);
+    int unlink(int folder, const char* name);
+    int change_owner(int fd, uid_t owner, gid_t group);
+    int change_mode(int fd, mode_t mode);
+    // The inode flags lsattr shows.
+    int get_flags(int fd, unsigned& flags);
+    int set_flags(int fd, unsigned flags);
+    // Extended attributes: names each ended by a zero byte, and values.
+    int list_attributes(int fd, std::string& names);
+    int get_attribute(int fd, const char* name, std::string& value);
+    int set_attribute(int fd, const char* name, const std::string& value);
+    int remove_attribute(int fd, const char* name);
+    // fcntl with F_GETFL, F_SETFL or F_DUPFD_CLOEXEC: the flags or the copy in `answer`.
+    int control(int fd, int command, int argument, int& answer);
+    // Waits for the write lock of the installs to `fd`'s file, held until it is closed.
+    int lock(int fd);
     // Whether this process keeps set-id bits when it writes a file (CAP_FSETID).
-    virtual bool keeps_set_id_bits();
+    bool keeps_set_id_bits();
 
   protected:
-    static int result(bool ok) { return ok ? 0 : errno; }
+    // One call as the hook sees it: what it is, the name it concerns ("" for none), and
+    // the answer it gives, where a test may alter it after the real call.
+    struct call_view {
+        call what;
+        const char* name = "";
+        unsigned flags = 0;          // rename's
+        file_info* info = nullptr;   // stat
+        std::string* text = nullptr; // read_link, list_attributes, get_attribute
+    };
+    // Every call comes here; `real` makes it. A test overrides this alone.
+    virtual int hook(const call_view& /*view*/, const std::function<int()>& real) { return real(); }
 };
 
 // The operating system itself.

@@ -1,5 +1,6 @@
-// Which way an output is written, decided once from what the kernel opened; and the
-// stream whose bytes reach it.
+// The policy: which way an output is written, decided once from what the kernel opened;
+// the fallback to copy over where the kernel refuses a new file or the rename; and the
+// stream whose bytes reach the output.
 #include "common/output/output_file.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "common/output/output_ways.h"
 #include "common/process.h"
@@ -23,18 +25,22 @@ namespace {
 constexpr int kMostLinks = 40;   // as many as the kernel follows in one path
 constexpr off_t kWritebackStretch = 1 << 20;
 
-// The classification, defined below the class: where the last part of the path leads,
-// then what the kernel opens there.
+// Defined below the class: where the last part of the path leads, what the kernel opens
+// there, and the way that follows.
 int follow_last_part(target& t, std::string path, pid_t& process, int& fd);
 int open_named(target& t, const std::string& path);
-bool cannot_carry(int error);
+way classify(const target& t);
+int open_way(target& t);
+int prepare_way(target& t);
+int install_way(target& t);
 
 }  // namespace
 
 // The output, and what the stream's writes reach: the descriptor, the first error they met.
 struct output_file::state {
-    explicit state(os& sys) : out(sys) {}
+    state(os& sys, const std::string& path) : out(sys), blamed(path) {}
     output::target out;
+    std::string blamed;
     int error = 0;
     bool dropping = false;   // discard(): the stream's last bytes go nowhere
     off_t written = 0;
@@ -42,10 +48,14 @@ struct output_file::state {
 };
 
 output_file::output_file(std::string path, os& sys)
-    : path_(std::move(path)), blamed_(path_), state_(std::make_unique<state>(sys)) {}
+    : path_(std::move(path)), state_(std::make_unique<state>(sys, path_)) {}
 
 output_file::~output_file() {
     discard();
+}
+
+const std::string& output_file::blamed() const {
+    return state_->blamed;
 }
 
 int output_file::open() {
@@ -55,16 +65,10 @@ int output_file::open() {
     int error = follow_last_part(t, path_, process, fd);
     if (error == 0)
         error = fd >= 0 ? open_descriptor_path(t, path_, process, fd) : open_named(t, path_);
-    if (error == 0 && t.how == way::replace_beside) {
-        error = open_beside(t);
-        if (t.exists && cannot_carry(error)) {
-            drop_beside(t);
-            t.content = descriptor();
-            error = open_over(t, blamed_);
-        }
-    } else if (error == 0 && t.how == way::copy_over) {
-        error = open_over(t, blamed_);
-    }
+    if (error == 0)
+        error = open_way(t);
+    if (error != 0 && !t.content_place.empty())
+        state_->blamed = t.content_place;
     if (error == 0)
         stream_ = fopencookie(state_.get(), "w", {nullptr, &write_to_sink, nullptr, nullptr});
     if (error == 0 && stream_ == nullptr)
@@ -80,8 +84,12 @@ ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t s
     state& s = *static_cast<state*>(cookie);
     if (s.dropping)
         return static_cast<ssize_t>(size);
-    if (s.error == 0)
-        s.error = s.out.sys.write(s.out.stream_fd(), data, size, -1);
+    if (s.error == 0) {
+        s.error = s.out.sys.write(s.out.stream_fd(), data, size);
+        // A private file that fills is the fault of its folder, not of the output.
+        if ((s.error == ENOSPC || s.error == EDQUOT) && !s.out.content_place.empty())
+            s.blamed = s.out.content_place;
+    }
     if (s.error != 0)
         return 0;
     s.written += static_cast<off_t>(size);
@@ -101,10 +109,9 @@ int output_file::prepare() {
     const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
     std::fclose(stream_);
     stream_ = nullptr;
-    target& t = state_->out;
     int error = state_->error != 0 ? state_->error : flushed ? 0 : EIO;
     if (error == 0)
-        error = t.how == way::replace_beside ? prepare_beside(t) : t.how == way::copy_over ? prepare_over(t) : 0;
+        error = prepare_way(state_->out);
     if (error != 0)
         discard();
     return error;
@@ -114,7 +121,12 @@ int output_file::install() {
     target& t = state_->out;
     if (stream_ != nullptr || (t.file.get() < 0 && t.content.get() < 0))
         return EBADF;
-    const int error = t.how == way::replace_beside ? install_beside(t) : t.how == way::copy_over ? install_over(t) : 0;
+    const int error = install_way(t);
+    if (!t.left_behind.empty()) {
+        const std::string what = t.left_foreign ? "a file another process put in its place" : "what stood there before";
+        report(path_, what + " is left beside it as " + quote_name(t.left_behind) +
+                          (t.left_error != 0 ? std::string(": ") + std::strerror(t.left_error) : ""));
+    }
     discard();
     return error;
 }
@@ -128,8 +140,10 @@ int output_file::commit() {
 bool output_file::same_target(const output_file& other) const {
     const target& a = state_->out;
     const target& b = other.state_->out;
+    if (a.exists != b.exists)
+        return false;
     // Two new files are the same only by the same name in the same folder.
-    return a.exists == b.exists && same_file(a.info, b.info) && (a.exists || a.name == b.name);
+    return a.exists ? same_file(a.info, b.info) : same_file(a.folder_info, b.folder_info) && a.name == b.name;
 }
 
 void output_file::discard() {
@@ -143,6 +157,7 @@ void output_file::discard() {
     t.file = descriptor();
     t.folder = descriptor();
     t.content = descriptor();
+    t.folder_to_sync = descriptor();
 }
 
 namespace {
@@ -213,40 +228,128 @@ int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
     return ELOOP;
 }
 
-// A regular file is replaced beside itself, unless it cannot be renamed over (a mount
-// point) and is copied over. Its name must still stand for the file the kernel opened.
-int open_named(target& t, const std::string& path) {
-    file_info folder;
-    if (const int error = t.sys.stat(t.folder.get(), "", true, folder))
-        return error;
-    // In a shared sticky folder the kernel judges a file another user owns only for an
-    // open that may create it, as `>` does.
-    const int create = t.exists && (folder.mode & S_ISVTX) ? O_CREAT : 0;
-    const int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | create, 0666,
-                                 t.file.out());
-    t.exists = error != ENOENT;
-    t.info = folder;
+// A name that was absent at the look-up must be absent still: a file that appeared is
+// never written, whoever made it. In a shared sticky folder the kernel judges it first,
+// through an open that may create, as it judges `>`.
+int open_absent(target& t, const std::string& path) {
+    descriptor appeared;
+    int error = t.sys.open(AT_FDCWD, path.c_str(), O_PATH | O_CLOEXEC, 0, appeared.out());
     if (error != 0)
         return error == ENOENT ? 0 : error;
-    file_info entry;
-    int failed = t.sys.stat(t.file.get(), "", true, t.info);
-    if (failed == 0 && S_ISREG(t.info.mode))
-        failed = t.sys.stat(t.folder.get(), t.name.c_str(), false, entry);
-    if (failed != 0 || !S_ISREG(t.info.mode)) {
-        t.how = way::write_through;
-        return failed;
+    if (t.folder_info.mode & S_ISVTX) {
+        descriptor judged;
+        error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666,
+                           judged.out());
+        if (error != 0 && error != ENXIO)   // ENXIO: a FIFO nobody reads
+            return error;
     }
-    if (!same_file(entry, t.info))
-        return kChangedDuringRun;
-    t.how = !t.info.mount_root && t.info.device == folder.device ? way::replace_beside : way::copy_over;
-    return 0;
+    return kChangedDuringRun;
 }
 
-// What keeps a new file from standing in the folder or carrying the old one's owner or
-// attributes: the target is then written over in place rather than refused or opened wider.
+// The kernel opens the target as `>` would, only without truncating it. A regular file's
+// name must still stand for the file it opened.
+int open_named(target& t, const std::string& path) {
+    if (const int error = t.sys.stat(t.folder.get(), "", true, t.folder_info))
+        return error;
+    if (!t.exists)
+        return open_absent(t, path);
+    // In a shared sticky folder the kernel judges a file another user owns only for an
+    // open that may create it, as `>` does.
+    const int create = (t.folder_info.mode & S_ISVTX) ? O_CREAT : 0;
+    int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | create, 0666, t.file.out());
+    if (error == ENOENT) {   // gone since the look-up: a new file
+        t.exists = false;
+        return 0;
+    }
+    if (error == 0)
+        error = t.sys.stat(t.file.get(), "", true, t.info);
+    if (error != 0 || !S_ISREG(t.info.mode))
+        return error;
+    return stands_as_opened(t);
+}
+
+// What the kernel opened decides the way, once.
+way classify(const target& t) {
+    if (t.through_descriptor || (t.exists && !S_ISREG(t.info.mode)))
+        return way::write_through;
+    // A name the kernel will not rename over, or one made beside it could not go again.
+    if (t.exists && (t.info.mount_root || t.folder_info.fixed_names))
+        return way::copy_over;
+    return way::replace_beside;
+}
+
+// What keeps a new file from standing in the folder or carrying the old one's owner,
+// flags or attributes: the target is then written over in place rather than refused or
+// opened wider.
 bool cannot_carry(int error) {
-    return error == EPERM || error == EACCES || error == EINVAL || error == EOPNOTSUPP;
+    return error == EPERM || error == EACCES || error == EROFS || error == EINVAL || error == EOPNOTSUPP ||
+           error == ENOTTY;
+}
+
+int open_way(target& t) {
+    t.how = classify(t);
+    switch (t.how) {
+    case way::write_through:
+        return 0;
+    case way::copy_over:
+        return open_over(t);
+    case way::replace_beside:
+        break;
+    }
+    const int error = open_beside(t);
+    if (!t.exists || !cannot_carry(error))
+        return error;
+    drop_beside(t);
+    t.content = descriptor();
+    t.how = way::copy_over;   // a new file could not stand for the old one
+    return open_over(t);
+}
+
+int prepare_way(target& t) {
+    switch (t.how) {
+    case way::write_through:
+        return 0;
+    case way::replace_beside:
+        return prepare_beside(t);
+    case way::copy_over:
+        return prepare_over(t);
+    }
+    return EINVAL;
+}
+
+int install_way(target& t) {
+    switch (t.how) {
+    case way::write_through:
+        return 0;
+    case way::copy_over:
+        return install_over(t);
+    case way::replace_beside:
+        break;
+    }
+    const int error = install_beside(t);
+    if (!t.exists || !rename_refused(error))
+        return error;
+    drop_beside(t);
+    t.how = way::copy_over;   // the kernel refuses the rename: the private content is copied over
+    const int failed = prepare_over(t);
+    return failed != 0 ? failed : install_over(t);
 }
 
 }  // namespace
+
+namespace output {
+
+bool rename_refused(int error) {
+    return error == EXDEV || error == EBUSY || error == EPERM;
+}
+
+int stands_as_opened(target& t) {
+    file_info entry;
+    const int error = t.sys.stat(t.folder.get(), t.name.c_str(), false, entry);
+    if (error != 0)
+        return error == ENOENT ? kChangedDuringRun : error;
+    return same_file(entry, t.info) ? 0 : kChangedDuringRun;
+}
+
+}  // namespace output
 }  // namespace suite

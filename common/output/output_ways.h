@@ -1,8 +1,11 @@
-// Inside the output layer: one output as classified once, and the three ways it is
+// Inside the output layer: one output as the kernel resolved it, and the three ways it is
 // written (write_through.cpp, replace_beside.cpp, copy_over.cpp).
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -39,14 +42,26 @@ struct target {
     explicit target(os& sys) : sys(sys) {}
     os& sys;
     way how = way::replace_beside;
-    descriptor file;         // the target opened to write; none while it does not exist
-    descriptor folder;       // the folder whose entry `name` is the target
-    std::string name;
-    file_info info;          // the target, or its folder while it does not exist
     bool exists = false;
-    descriptor content;      // the new content, where it is not written into the target
-    std::string temporary;   // replace beside: the content's name in the folder, if it has one
-    int slot = -1;           // where a signal finds that name
+    bool through_descriptor = false;   // the path's last part names a descriptor
+    descriptor file;                   // the target opened to write; none while it does not exist
+    file_info info;                    // the target, while it exists
+    descriptor folder;                 // the folder whose entry `name` is the target (O_PATH)
+    std::string name;
+    file_info folder_info;
+    descriptor content;                // the new content, where it is not written into the target
+    file_info content_info;            // once prepared
+    // Copy over: where the content waits, blamed when it fills; "" beside the target or in memory.
+    std::string content_place;
+    bool reserved = false;             // copy over: the space for the content is taken
+    descriptor folder_to_sync;         // replace beside: opened before the swap
+    std::string temporary;             // replace beside: the content's name in the folder, if it has one
+    int slot = -1;                     // where a signal finds that name
+    // A file the install left beside the target: what stood there before (left_error, if
+    // any, says why it was not removed), or a file another process put on the content's name.
+    std::string left_behind;
+    int left_error = 0;
+    bool left_foreign = false;
 
     // What the stream writes to: the target itself when written through, else the content.
     int stream_fd() const { return how == way::write_through ? file.get() : content.get(); }
@@ -60,27 +75,34 @@ int open_beside(target& t);
 int prepare_beside(target& t);
 int install_beside(target& t);
 void drop_beside(target& t);   // removes the content's name, where it was not installed
-// `blamed` becomes the temporary folder when no private file could be had there.
-int open_over(target& t, std::string& blamed);
+int open_over(target& t);
 int prepare_over(target& t);
 int install_over(target& t);
+// Whether an error from the rename that would install says the kernel refuses to rename
+// over this target at all: it is then copied over.
+bool rename_refused(int error);
+// 0 while the target's name stands for the file first opened; kChangedDuringRun once
+// another process pointed it elsewhere.
+int stands_as_opened(target& t);
 
 // Named temporary files (temporary_names.cpp), which a signal that ends the run removes
-// first. The signals are held back while a name is made or removed and registered or
-// forgotten with it.
-class terminating_signals_held {
+// first. The asynchronous signals are held back while a name is made or removed and
+// registered or forgotten with it; the synchronous ones are never held, since the kernel
+// ends a process that raises one it holds.
+class signals_held {
   public:
-    terminating_signals_held();
-    ~terminating_signals_held();
-    terminating_signals_held(const terminating_signals_held&) = delete;
-    terminating_signals_held& operator=(const terminating_signals_held&) = delete;
+    signals_held();
+    ~signals_held();
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
 
   private:
     sigset_t before_;
 };
-// Registers `name` in `folder`, which stays open while it is registered: the slot to
-// forget it by, or -1 when none is free.
-int remember_temporary(int folder, const char* name);
+// Registers `name` in `folder`, which stays open while it is registered, as holding the
+// file `holds`: the slot to forget it by, or -1 when none is free. The clean-up removes
+// the name only while it holds that file.
+int remember_temporary(int folder, const char* name, const file_info& holds);
 void forget_temporary(int slot);
 
 }  // namespace suite::output

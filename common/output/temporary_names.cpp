@@ -1,14 +1,14 @@
-// The handler that removes named temporary files before a signal ends the run. Only file
-// systems without unnamed files make such names, so the signals are caught only once one
-// exists.
+// The handler that removes named temporary files before a signal ends the run. The
+// signals are caught only once a name exists, and only where their default action stands.
 #include "common/output/output_ways.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <linux/limits.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstring>
-#include <iterator>
 #include <utility>
 
 namespace suite::output {
@@ -17,7 +17,9 @@ namespace {
 // A slot is filled before it is armed, so the handler never sees half a name.
 struct pending_name {
     int folder = -1;
-    char name[32] = {};
+    char name[NAME_MAX + 1] = {};
+    dev_t device = 0;
+    ino_t inode = 0;
     volatile std::sig_atomic_t armed = 0;
 };
 pending_name pending_names[4];
@@ -32,10 +34,28 @@ sigset_t terminating_signals() {
 }
 const sigset_t kTerminating = terminating_signals();
 
+// The terminating signals another process or the kernel's timers send, which may wait.
+// The synchronous ones (SEGV, BUS, ILL, FPE, TRAP, SYS, ABRT) never do: the kernel ends a
+// process that raises one it holds, and a sandbox serves its calls by SIGSYS.
+sigset_t asynchronous_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE, SIGXCPU, SIGXFSZ,
+                             SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR})
+        sigaddset(&set, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        sigaddset(&set, signal);
+    return set;
+}
+const sigset_t kAsynchronous = asynchronous_signals();
+
 void remove_pending_names(int signal) {
-    for (const pending_name& pending : pending_names)
-        if (pending.armed)
+    for (const pending_name& pending : pending_names) {
+        struct stat there {};
+        if (pending.armed && fstatat(pending.folder, pending.name, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+            there.st_dev == pending.device && there.st_ino == pending.inode)
             unlinkat(pending.folder, pending.name, 0);
+    }
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigaction(signal, &action, nullptr);
@@ -43,7 +63,7 @@ void remove_pending_names(int signal) {
 }
 
 // Only where the default action stands: an ignored signal stays ignored, and a handler
-// someone else set (a sanitizer's, say) stays theirs.
+// someone else set (a sanitizer's, a sandbox's) stays theirs.
 void catch_signals_once() {
     static bool caught = false;
     if (std::exchange(caught, true))
@@ -61,21 +81,23 @@ void catch_signals_once() {
 
 }  // namespace
 
-terminating_signals_held::terminating_signals_held() {
-    sigprocmask(SIG_BLOCK, &kTerminating, &before_);
+signals_held::signals_held() {
+    sigprocmask(SIG_BLOCK, &kAsynchronous, &before_);
 }
 
-terminating_signals_held::~terminating_signals_held() {
+signals_held::~signals_held() {
     sigprocmask(SIG_SETMASK, &before_, nullptr);
 }
 
-int remember_temporary(int folder, const char* name) {
+int remember_temporary(int folder, const char* name, const file_info& holds) {
     catch_signals_once();
     for (pending_name& pending : pending_names) {
         if (pending.armed || std::strlen(name) >= sizeof pending.name)
             continue;
         std::strcpy(pending.name, name);
         pending.folder = folder;
+        pending.device = holds.device;
+        pending.inode = holds.inode;
         pending.armed = 1;
         return static_cast<int>(&pending - pending_names);
     }

@@ -2,7 +2,8 @@
 // target that is no regular file.
 //
 // Invariant: the target is only ever written to, at the offset and with the O_APPEND of
-// the descriptor written through; it is never truncated, renamed or synced.
+// the descriptor written through; it is never truncated, renamed or synced, and nothing
+// of what it held before is kept apart.
 #include "common/output/output_ways.h"
 
 namespace suite::output {
@@ -10,7 +11,7 @@ namespace suite::output {
 // Through this process's own descriptor, which the path names, or added to the file of
 // another process's. A descriptor open only to read fails at the first write, as `>&N`.
 int open_descriptor_path(target& t, const std::string& path, pid_t process, int fd) {
-    t.how = way::write_through;
+    t.through_descriptor = true;
     t.exists = true;
     if (process == getpid()) {
         const int error = t.sys.control(fd, F_DUPFD_CLOEXEC, 3, t.file.out());
