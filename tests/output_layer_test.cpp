@@ -373,6 +373,13 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
          false},
         {"a file system that cannot exchange", [&](Scene& s) { return refused(s, {{"rename out 2", EINVAL}}); }, 0,
          kNew, true},
+        {"the target removed between the look-up and the open",
+         [](Scene& s) {
+             s.sys.hook_before = "open " + s.target.string();
+             s.sys.between = [&s] { fs::rename(s.target, s.dir.path() / "kept"); };
+             return s.target.string();
+         },
+         0, kNew, true},
         {"a chain of 40 symbolic links",
          [](Scene& s) {
              for (int k = 1; k <= 40; ++k)

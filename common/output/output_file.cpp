@@ -246,8 +246,8 @@ int open_absent(target& t, const std::string& path) {
     return kChangedDuringRun;
 }
 
-// The kernel opens the target as `>` would, only without truncating it. A regular file's
-// name must still stand for the file it opened.
+// The kernel opens the target as `>` would, only without truncating it. (That the name
+// still stands for the file it opened is checked when the content is put in place.)
 int open_named(target& t, const std::string& path) {
     if (const int error = t.sys.stat(t.folder.get(), "", true, t.folder_info))
         return error;
@@ -261,11 +261,7 @@ int open_named(target& t, const std::string& path) {
         t.exists = false;
         return 0;
     }
-    if (error == 0)
-        error = t.sys.stat(t.file.get(), "", true, t.info);
-    if (error != 0 || !S_ISREG(t.info.mode))
-        return error;
-    return stands_as_opened(t);
+    return error != 0 ? error : t.sys.stat(t.file.get(), "", true, t.info);
 }
 
 // What the kernel opened decides the way, once.
