@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -227,6 +228,22 @@ fs::path program_path(const std::string& program) {
 
 bool running_as_root() {
     return geteuid() == 0;
+}
+
+std::string allow_descriptor(int fd) {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return std::string("getrlimit: ") + std::strerror(errno);
+    const auto needed = static_cast<rlim_t>(fd) + 1;
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < needed) {
+        if (files.rlim_max != RLIM_INFINITY && files.rlim_max < needed)
+            return "descriptor " + std::to_string(fd) + " lies beyond the hard limit of " +
+                   std::to_string(files.rlim_max) + " open files (ulimit -Hn)";
+        files.rlim_cur = needed;
+        if (setrlimit(RLIMIT_NOFILE, &files) != 0)
+            return std::string("setrlimit: ") + std::strerror(errno);
+    }
+    return "";
 }
 
 Result run(const Run& r) {
