@@ -25,6 +25,18 @@ include(\"${PROJECT_SOURCE_DIR}/cmake/installed_files.cmake\")" COMPONENT instal
 endfunction()
 suite_installed_files(begin)
 
+# suite_install_program(NAME): installs the program. A stripped install (cpack, or
+# cmake --install --strip) also drops the .comment section, the compiler's and the C
+# library's version strings, as Debian strips its own programs.
+function(suite_install_program name)
+  install(TARGETS ${name})
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+                          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${name}>\"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endif()")
+endfunction()
+
 # suite_gzip(SOURCE OUTPUT): OUTPUT is SOURCE gzipped. -n leaves the name and time out
 # of the gzip header, so the same text always gives the same bytes.
 set(SUITE_GZIPPED)
