@@ -123,12 +123,10 @@ bool start(const char* program) {
     return true;
 }
 
-// Answers --help, -h and --version given as the first argument, on standard output;
-// true when it did. The help is the synopsis (its "usage:" lines), then what it explains.
-bool answer_info_option(int argc, char** argv, const char* synopsis, const char* description) {
-    if (argc < 2)
-        return false;
-    const std::string_view option = argv[1];
+}  // namespace
+
+// The help is the synopsis (its "usage:" lines), then what it explains.
+bool answer_info_option(std::string_view option, const char* synopsis, const char* description) {
     if (option == "--help" || option == "-h") {
         std::fputs(synopsis, stdout);
         std::fputs(description, stdout);
@@ -140,8 +138,6 @@ bool answer_info_option(int argc, char** argv, const char* synopsis, const char*
     }
     return false;
 }
-
-}  // namespace
 
 void end_quietly_on_closed_pipe() {
     std::signal(SIGPIPE, SIG_DFL);
@@ -225,7 +221,7 @@ std::optional<int> open_run(const char* program, int argc, char** argv, const ch
                             const char* description, int taken) {
     if (!start(program))
         return 1;
-    if (answer_info_option(argc, argv, synopsis, description))
+    if (argc > 1 && answer_info_option(argv[1], synopsis, description))
         return close_stdout();
     if (taken != kOwnArguments && refuse_extra_arguments(argc, argv, taken, synopsis))
         return kUsageStatus;

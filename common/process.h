@@ -55,6 +55,10 @@ inline constexpr int kOwnArguments = -1;   // the program checks its arguments i
 std::optional<int> open_run(const char* program, int argc, char** argv, const char* synopsis,
                             const char* description, int taken);
 
+// Answers --help, -h or --version on standard output as open_run does when it is the
+// first argument; true when `option` is one of them. The run then ends with close_stdout().
+bool answer_info_option(std::string_view option, const char* synopsis, const char* description);
+
 // For a run that takes no more arguments than the `taken` first ones: names the first
 // argument after them, with the synopsis, on standard error; true when there was one
 // and the run must end with kUsageStatus.

@@ -42,6 +42,7 @@ const char kDescription[] =
     "--export reads the records file (-r) and writes the readable file (-x, default\n"
     "Records.xml) and the parameters file (-t, default Parameters.txt), with the\n"
     "hours of -s and -e; the options are those above.\n"
+    "--help and --version answer in the place of any option as they do first.\n"
     "Any other argument that begins with \"--\" ends the run before a file is opened.\n"
     "Exit status: 0 on success, 1 on any failure, 2 for an unknown \"--\" option or\n"
     "an argument after --print FILE. A --print whose reader goes away ends by SIGPIPE.\n";
@@ -66,6 +67,19 @@ bool refuse_unknown_long_option(int argc, char** argv) {
         return true;
     }
     return false;
+}
+
+// --help or --version where an option may stand, as open_run answers it first: in the
+// first place of a pair (after --export, whose pairs start one place later) or anywhere
+// after --print, which takes no options. After a letter (-r --help) it is the value.
+const char* later_info_option(int argc, char** argv) {
+    const std::string_view mode = argc > 1 ? argv[1] : "";
+    const int first = mode == "--print" || mode == "--export" ? 2 : 1;
+    const int step = mode == "--print" ? 1 : 2;
+    for (int index = first; index < argc; index += step)
+        if (const std::string_view argument = argv[index]; argument == "--help" || argument == "--version")
+            return argv[index];
+    return nullptr;
 }
 
 // Says why the conversion stopped early; returns the exit status it calls for.
@@ -166,6 +180,10 @@ int export_records(const file_names& names, const hour_range& hours) {
 int main(int argc, char** argv) {
     if (const auto status = suite::open_run("reqpack", argc, argv, kSynopsis, kDescription, suite::kOwnArguments))
         return *status;
+    if (const char* option = later_info_option(argc, argv)) {
+        suite::answer_info_option(option, kSynopsis, kDescription);
+        return suite::close_stdout();
+    }
     if (refuse_unknown_long_option(argc, argv))
         return suite::kUsageStatus;
     const std::string_view mode = argc > 1 ? argv[1] : "";

@@ -61,6 +61,10 @@ std::string hex(const std::string& bytes);
 // True when the tests run as root, where permission checks do not hold.
 bool running_as_root();
 
+// Lets this process open descriptor number `fd`: raises the soft limit of open files
+// (a login shell's is often 1024) within the hard one. Returns why it cannot, or "".
+std::string allow_descriptor(int fd);
+
 // The value of an extended attribute, or "" when the file has none of that name.
 std::string attribute(const std::filesystem::path& file, const char* name);
 

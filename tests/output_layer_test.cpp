@@ -339,6 +339,8 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
         s.sys.refused = refused;
         return s.target.string();
     };
+    // Descriptor 1500 where the hard limit allows it, else the highest a login shell allows.
+    const int high = harness::allow_descriptor(1500).empty() ? 1500 : 1000;
     // In a shared sticky folder the kernel refuses another user's file to root as to `>`.
     const bool protected_regular = harness::read_file("/proc/sys/fs/protected_regular").substr(0, 1) != "0";
     const struct {
@@ -417,9 +419,9 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
              return s.dir.file("link");
          },
          0, kPrevious + kNew, false},
-        {"descriptor 1500 keeps its offset",
-         [](Scene& s) {
-             const int fd = s.keep(::dup2(s.keep(::open(s.target.c_str(), O_WRONLY)), 1500));
+        {"a high descriptor keeps its offset",
+         [&](Scene& s) {
+             const int fd = s.keep(::dup2(s.keep(::open(s.target.c_str(), O_WRONLY)), high));
              ::lseek(fd, 9, SEEK_SET);
              return fd_path("/proc/self/fd/", fd);
          },

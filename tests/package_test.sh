@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # package_test.sh BUILD_DIR SOURCE_DIR PACKAGE VERSION: builds the Debian package of the
 # build tree with cpack, lists its contents and checks them against the source tree (a
-# stripped program and a gzipped man page for every page in man/, the licence as the
-# copyright file, the README, reqpack's bash completion; each man page's footer names the
-# package and version), checks the control fields, and runs every program of an
-# extracted copy with --version. Exits 77 (skipped) where the Debian tools are missing.
+# program stripped of symbols and .comment and a gzipped man page for every page in man/,
+# the licence as the copyright file, the README, reqpack's bash completion; each man
+# page's footer names the package and version), checks the control fields, and runs every
+# program of an extracted copy with --version. Exits 77 (skipped) where the Debian tools
+# are missing.
 set -euo pipefail
 build=$1
 source=$2
@@ -58,7 +59,7 @@ for page in "$source"/man/*.1; do
   contains "$program" || { fail "$name: not in usr/bin"; continue; }
   contains "$gz" && gzip -dc "$root/$gz" | cmp -s - "$page" || fail "$name: man page missing as $gz"
   grep -q "^\.TH .* \"$package $version\"" "$page" || fail "$name: the man page's footer does not name $package $version"
-  readelf -S "$root/$program" | grep -q '\.symtab' && fail "$name: not stripped"
+  readelf -S "$root/$program" | grep -qE '\.(symtab|comment)' && fail "$name: not stripped of .symtab and .comment"
   out=$(cd "$work" && "$root/$program" --version) || fail "$name --version: exit status $?"
   [[ $out == "$name"* ]] || fail "$name --version printed '$out'"
   echo "$name: stripped, man page packed, --version: $out"

@@ -2,7 +2,8 @@
 # readme_test.sh README BIN_DIR EXAMPLES_DIR: runs the example commands shown under each
 # program's heading of the README ("    $ command" lines) in a scratch copy of that
 # program's samples, with the built programs first on PATH, and checks that each prints
-# exactly the lines the README shows after it (standard output and standard error).
+# exactly the lines the README shows after it (standard output and standard error). An
+# example anywhere else would go unchecked, and fails the test.
 set -uo pipefail
 readme=$1
 bin=$(cd "$2" && pwd)
@@ -37,7 +38,10 @@ while IFS= read -r line || [ -n "$line" ]; do
     name=${line##* }
     if [[ $programs == *" $name "* ]]; then enter_section "$name"; else section=""; fi
   elif [ -z "$section" ]; then
-    continue
+    if [[ $line == "    \$ "* ]]; then
+      echo "FAIL: an example outside the programs' sections is not checked: ${line#    }"
+      status=1
+    fi
   elif [[ $line == "    \$ "* ]]; then
     run_pending
     command=${line#    \$ }

@@ -275,6 +275,7 @@ TEST(ReqpackOptions, BadOptionsStopBeforeAnyFileIsTouched) {
         {{"--pirnt"}, 2, "reqpack: unknown option '--pirnt'\n" + usage},
         {{"--records", "out.bin"}, 2, "reqpack: unknown option '--records'\n" + usage},
         {{"-R", "out.bin", "-r", "--"}, 2, "reqpack: unknown option '--'\n" + usage},
+        {{"-r", "out.bin", "--pirnt", "--help"}, 2, "reqpack: unknown option '--pirnt'\n" + usage},
         {{"--print=Records.bin"}, 2, "reqpack: unknown option '--print=Records.bin'; write '--print Records.bin'\n" + usage},
         {{"--export", "-x", "r.xml", "--tab\n"}, 2, "reqpack: unknown option '--tab'$'\\n'\n" + usage},
     };
@@ -289,23 +290,39 @@ TEST(ReqpackOptions, BadOptionsStopBeforeAnyFileIsTouched) {
     }
 }
 
-TEST(ReqpackInfo, HelpAndVersionAnswerOnlyAsFirstArgument) {
-    auto help = run_on("1 2 3\n", {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: reqpack", 0), 0u) << help.out;
-    EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.files.count("Records.bin"), 0u);
+TEST(ReqpackInfo, HelpAndVersionAnswerInAnyOptionsPlaceAsTheyDoFirst) {
+    const std::string help = harness::run("reqpack", {}, {"--help"}).out;
+    const std::string version = harness::run("reqpack", {}, {"--version"}).out;
+    EXPECT_EQ(help.rfind("usage: reqpack", 0), 0u) << help;
+    EXPECT_EQ(version, "reqpack (batch suite) " SUITE_VERSION ", MIT licence\n");
+    const struct {
+        std::vector<std::string> args;
+        const std::string& out;
+    } cases[] = {
+        {{"--help"}, help},
+        {{"--version"}, version},
+        {{"-r", "out.bin", "--help"}, help},
+        {{"-q", "x", "--version", "-r"}, version},
+        {{"--export", "--help"}, help},
+        {{"--export", "-r", "out.bin", "--version"}, version},
+        {{"--print", "--help"}, help},
+        {{"--print", "Records.bin", "--version"}, version},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        auto r = harness::run("reqpack", {{"input.txt", "1 2 3\n"}, {"Records.bin", "old"}}, c.args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.files.size(), 2u);
+        EXPECT_EQ(r.files["Records.bin"], "old");
+    }
 
-    auto version = run_on("1 2 3\n", {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "reqpack (batch suite) " SUITE_VERSION ", MIT licence\n");
-    EXPECT_EQ(version.files.count("Records.bin"), 0u);
-
-    // Later, --help is one more pair of arguments, skipped like any other letter.
-    auto later = run_on("1 2 3\n", {"-r", "a.bin", "--help", "x"});
-    EXPECT_EQ(later.status, 0);
-    EXPECT_EQ(later.out, "binary 1 2 3 \n");
-    EXPECT_EQ(later.files["a.bin"], record_bytes(1, 2, 3));
+    // After a letter it is that letter's value.
+    auto value = run_on("1 2 3\n", {"-r", "--help"});
+    EXPECT_EQ(value.status, 0);
+    EXPECT_EQ(value.out, "binary 1 2 3 \n");
+    EXPECT_EQ(value.files["--help"], record_bytes(1, 2, 3));
 }
 
 // ---- --print: the records file back as request lines ----
