@@ -6,8 +6,8 @@
 namespace payrise {
 
 next_line line_reader::next() {
-    if (place_ == place::inside_line && !read_past_line())
-        return no_line();
+    if (inside_line_ && !read_past_line())
+        return {.found = false, .too_long = false, .text = {}, .error = error_};
     for (;;) {
         const char* const begin = data_.get() + begin_;
         const auto* line_end = static_cast<const char*>(std::memchr(begin, '\n', end_ - begin_));
@@ -29,7 +29,7 @@ bool line_reader::read_past_line() {
         const char* const begin = data_.get() + begin_;
         if (const void* line_end = std::memchr(begin, '\n', end_ - begin_)) {
             begin_ += static_cast<std::size_t>(static_cast<const char*>(line_end) - begin) + 1;
-            place_ = place::line_start;
+            inside_line_ = false;
             return true;
         }
         begin_ = end_;
@@ -46,10 +46,10 @@ next_line line_reader::cut_line(std::size_t size, bool has_line_end) {
     const char* const begin = data_.get() + begin_;
     const auto* zero = static_cast<const char*>(std::memchr(begin, 0, std::min(size, kLongestLine + 1)));
     if (zero == nullptr && !has_line_end && (input_state_ == input::failed || size == 0))
-        return no_line();
+        return {.found = false, .too_long = false, .text = {}, .error = error_};
     const bool too_long = zero == nullptr && size > kLongestLine;
     if (zero != nullptr || too_long)
-        place_ = place::inside_line;
+        inside_line_ = true;
     else
         begin_ = end_;
     return {.found = true, .too_long = too_long, .text = {begin, zero != nullptr ? static_cast<std::size_t>(zero - begin) : size}};

@@ -38,36 +38,38 @@ class line_reader {
 
     next_line next();
 
-    // The bytes read and not handed out yet, when they start a line, else none; kWindow
-    // zero bytes follow them. The line they end in may go on in the next read: next()
-    // reads it whole.
-    std::string_view ahead() const {
-        return place_ == place::line_start ? std::string_view(data_.get() + begin_, end_ - begin_) : std::string_view();
+    // The bytes read and not handed out yet, when they start a line, else none; a read
+    // is made first when fewer than kAhead are left. kWindow zero bytes follow them.
+    std::string_view ahead() {
+        if (inside_line_)
+            return {};
+        if (end_ - begin_ < kAhead && input_state_ == input::open)
+            fill();
+        return {data_.get() + begin_, end_ - begin_};
     }
     // Hands out the first `size` bytes of ahead(), which end a line.
     void take(std::size_t size) { begin_ += size; }
 
   private:
+    static constexpr std::size_t kAhead = 4096;
     // A longest line and its line end, and one byte more, which tells a long line.
     static constexpr std::size_t kCapacity = kLongestLine + 2;
 
-    // Where begin_ stands: at the start of a line, or inside the line handed out last,
-    // whose text must stay in place until the next call.
-    enum class place { line_start, inside_line };
     // What the input can still give: more bytes, nothing more, or nothing after an error.
     enum class input { open, ended, failed };
 
     bool read_past_line();
     next_line cut_line(std::size_t size, bool has_line_end);
     void fill();
-    next_line no_line() const { return {.found = false, .too_long = false, .text = {}, .error = error_}; }
 
     std::FILE* input_;
     std::size_t chunk_;
     std::unique_ptr<char[]> data_ = std::make_unique_for_overwrite<char[]>(kCapacity + kWindow);
     std::size_t begin_ = 0;  // start of the bytes not handed out or read past
     std::size_t end_ = 0;    // end of the bytes read; a window of zero bytes follows
-    place place_ = place::line_start;
+    // begin_ stands inside the line handed out last, whose text must stay in place until
+    // the next call, not at the start of a line.
+    bool inside_line_ = false;
     input input_state_ = input::open;
     int error_ = 0;          // input::failed: the read's error number
 };

@@ -9,8 +9,7 @@ namespace payrise {
 
 std::string_view next_token(std::string_view& rest, unsigned set) {
     const auto is_delimiter = [set](char c) {
-        return ((set & kBlank) != 0 && c == ' ') || ((set & kComma) != 0 && c == ',') ||
-               ((set & kLineEnd) != 0 && c == '\n');
+        return ((set & kBlank) != 0 && c == ' ') || ((set & kComma) != 0 && c == ',') || ((set & kLineEnd) != 0 && c == '\n');
     };
     std::size_t start = 0;
     while (start != rest.size() && is_delimiter(rest[start]))

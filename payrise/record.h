@@ -3,7 +3,6 @@
 // converting a line see them.
 #pragma once
 
-#include <cstddef>
 #include <cstring>
 
 #include "common/coding.h"
@@ -46,7 +45,6 @@ inline staff_record salary_rise(staff_record record) {
         case 'a': record.salary = s + (17.5 * s) / 100; break;
         case 'b': record.salary = s + (12 * s) / 100; break;
         case 'c': record.salary = s + (9 * s) / 100; break;
-        default: break;
         }
     }
     return record;

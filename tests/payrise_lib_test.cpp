@@ -248,7 +248,7 @@ TEST(PayriseReadWrite, TextWindowEdgesAgreeWithPlainWay) {
         "I a ,b,c,d,100\n", "I a b,,c,d,100\n", "I a b,c,d,e,,100\n", "I a b ,c,d,e,100\n",
         "I a b,-c,-d,e,f,100\n", "I a b,c\td,e,f,100\n", "I a b,c,d\nx,100\n", "I a b,c,d,e\n,f,100\n",
         "Intern a b,c,d,e,100\n", "I,a b,c,d,e,100\n", "i a b,c,d,e,f,100\n", "I a b,c d,e f,g,100\n",
-        "E a b,,100,a\n", "E a b,-1,a\n", "Employee a b,100,c\n",
+        "E a b,,100,a\n", "E a b,-1,a\n", "Employee a b,100,c\n", "E a b,100, \n",
     };
     for (const std::string& line : lines)
         expect_as_plain(line + "E a b,100,b\n", payrise::kChunkSize);
