@@ -67,8 +67,8 @@ class line_reader {
     std::unique_ptr<char[]> data_ = std::make_unique_for_overwrite<char[]>(kCapacity + kWindow);
     std::size_t begin_ = 0;  // start of the bytes not handed out or read past
     std::size_t end_ = 0;    // end of the bytes read; a window of zero bytes follows
-    // begin_ stands inside the line handed out last, whose text must stay in place until
-    // the next call, not at the start of a line.
+    // True while begin_ stands inside the line handed out last, whose text must stay in
+    // place until the next call; false at the start of a line.
     bool inside_line_ = false;
     input input_state_ = input::open;
     int error_ = 0;          // input::failed: the read's error number
