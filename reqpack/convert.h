@@ -24,23 +24,32 @@ struct echo_text {
     std::string_view end;      // after the last
 };
 
+// The position of the first '%' in `format` from `from` on; its size when none is left.
+constexpr std::size_t next_conversion(std::string_view format, std::size_t from) {
+    while (from < format.size() && format[from] != '%')
+        ++from;
+    return from;
+}
+
 constexpr echo_text cut_echo_format(std::string_view format) {
-    const std::size_t first = format.find("%d");
-    const std::size_t second = format.find("%d", first + 2);
-    const std::size_t third = format.find("%d", second + 2);
+    const std::size_t first = next_conversion(format, 0);
+    const std::size_t second = next_conversion(format, first + 2);
+    const std::size_t third = next_conversion(format, second + 2);
     return {format.substr(0, first),
             {format.substr(first + 2, second - first - 2), format.substr(second + 2, third - second - 2)},
             format.substr(third + 2)};
 }
 
-inline constexpr echo_text kEchoText = cut_echo_format(kEchoFormat);
-
-constexpr bool no_conversion(std::string_view text) {
-    return text.find('%') == std::string_view::npos;
+constexpr bool holds_three_numbers(std::string_view format) {
+    std::size_t at = next_conversion(format, 0);
+    for (int k = 0; k < 3; ++k, at = next_conversion(format, at + 2))
+        if (at + 1 >= format.size() || format[at + 1] != 'd')
+            return false;
+    return at == format.size();
 }
-static_assert(no_conversion(kEchoText.lead) && no_conversion(kEchoText.gaps[0]) && no_conversion(kEchoText.gaps[1]) &&
-                  no_conversion(kEchoText.end),
-              "kEchoFormat holds three %d and no other conversion");
+static_assert(holds_three_numbers(kEchoFormat), "kEchoFormat holds three %d and no other conversion");
+
+inline constexpr echo_text kEchoText = cut_echo_format(kEchoFormat);
 
 // The text of one number as %d prints it. The echo's encoder copies sixteen bytes from
 // `text` at once, so that many must be readable there.
