@@ -35,7 +35,7 @@ std::size_t put_echo(const number_text (&numbers)[3], char* out) {
 }
 
 std::size_t format_echo(const request_record& record, char* out) {
-    char digits[3][16];
+    char digits[3][16] = {};
     const std::int32_t values[] = {record.app_id, record.patient_id, record.hour};
     number_text numbers[3];
     for (int k = 0; k < 3; ++k)

@@ -69,7 +69,8 @@ inline constexpr std::size_t kMaxEchoLine = sizeof kEchoFormat - 1 - 3 * 2 + 3 *
 // kEchoRoom bytes) and returns its length: the one encoder of the echo line.
 std::size_t put_echo(const number_text (&numbers)[3], char* out);
 
-// The echo line of a record, exactly as kEchoFormat prints it, by put_echo.
+// The echo line of a record, exactly as kEchoFormat prints it, by put_echo: at `out`,
+// which has room for kEchoRoom bytes.
 std::size_t format_echo(const request_record& record, char* out);
 
 enum class scan_status {

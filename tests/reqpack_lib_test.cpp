@@ -478,7 +478,7 @@ TEST(ReqpackEcho, FormatsExactlyAsTheEchoFormatDoes) {
         char expected[kMaxEchoLine + 1];
         const int length = std::snprintf(expected, sizeof expected, kEchoFormat, record.app_id,
                                          record.patient_id, record.hour);
-        char got[kMaxEchoLine];
+        char got[kEchoRoom];
         ASSERT_EQ(std::string(got, format_echo(record, got)), std::string(expected, length));
     }
 }
