@@ -481,6 +481,8 @@ TEST(ReqpackEcho, FormatsExactlyAsTheEchoFormatDoes) {
         char got[kEchoRoom];
         ASSERT_EQ(std::string(got, format_echo(record, got)), std::string(expected, length));
     }
+    char longest[kEchoRoom];
+    EXPECT_EQ(format_echo({INT32_MIN, INT32_MIN, INT32_MIN}, longest), kMaxEchoLine);
 }
 
 struct Converted {
