@@ -181,21 +181,36 @@ void report(std::string_view file, std::string_view what) {
     warn("%s: %s", quote_name(file).c_str(), text.c_str());
 }
 
+namespace {
+
 // The line is written with one call, so a message that fails is lost whole, never cut.
-void warn(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
+[[gnu::format(printf, 2, 0)]] void warn_with(std::FILE* stream, const char* format, va_list arguments) {
     va_list again;
     va_copy(again, arguments);
     const int length = std::vsnprintf(nullptr, 0, format, arguments);
-    va_end(arguments);
     std::string line = std::string(program_name) + ": ";
     const std::size_t start = line.size();
     line.resize(start + static_cast<std::size_t>(length > 0 ? length : 0) + 1);
     std::vsnprintf(line.data() + start, line.size() - start, format, again);
     va_end(again);
     line.back() = '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fwrite(line.data(), 1, line.size(), stream);
+}
+
+}  // namespace
+
+void warn(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    warn_with(stderr, format, arguments);
+    va_end(arguments);
+}
+
+void warn_to(std::FILE* stream, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    warn_with(stream, format, arguments);
+    va_end(arguments);
 }
 
 void report_error(std::string_view file, int error) {

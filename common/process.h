@@ -28,6 +28,8 @@ std::string quote_argument(std::string_view argument);
 // "program: " and the formatted message, one line on standard error: every message the
 // suite adds is written through here, so the compiler checks each format.
 [[gnu::format(printf, 1, 2)]] void warn(const char* format, ...);
+// The same line on `stream`, for a library whose caller says where its messages go.
+[[gnu::format(printf, 2, 3)]] void warn_to(std::FILE* stream, const char* format, ...);
 
 // "program: file: what" on standard error, the file quoted by quote_name. Names inside
 // `what` are the caller's to quote; a control byte left there is printed escaped.

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tests/memory_stream.h"
+#include "testing/memory_stream.h"
 
 namespace fuzz {
 
@@ -17,7 +17,7 @@ inline void check(bool holds, const char* what) {
     }
 }
 
-// The input bytes, or the output, as a stream: the tests' memory streams.
+// The input bytes, or the output, as a stream: the memory streams the tests use too.
 using memory_input = harness::memory_input;
 using memory_output = harness::memory_output;
 

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
-
-#include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -27,7 +27,8 @@ std::vector<fs::path> files_in(const fs::path& folder) {
 
 std::size_t replay(const std::vector<fs::path>& files) {
     for (const auto& path : files) {
-        const std::string bytes = harness::read_file(path);
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
     return files.size();

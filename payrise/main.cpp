@@ -13,6 +13,9 @@
 
 namespace {
 
+const char kOutputName[] = "binary_f.bin";
+const char kCheckFileMessage[] = "ERROR!! Check file!\n";
+
 const char kSynopsis[] =
     "usage: payrise\n"
     "       payrise --print [FILE]\n"
@@ -34,9 +37,9 @@ const char kDescription[] =
     "Any other argument is refused with status 2.\n";
 
 int convert(std::FILE* input) {
-    if (suite::is_own_input(payrise::kOutputName, input, payrise::kInputName))
+    if (suite::is_own_input(kOutputName, input, payrise::kInputName))
         return 1;
-    suite::output_file output(payrise::kOutputName);
+    suite::output_file output(kOutputName);
     if (const int error = output.open()) {
         suite::report_error(output.blamed(), error);
         return 1;
@@ -62,14 +65,14 @@ int main(int argc, char** argv) {
     if (const auto status = suite::open_run("payrise", argc, argv, kSynopsis, kDescription, printing ? 2 : 0))
         return *status;
     if (printing) {
-        const int status = payrise::print_file(argc > 2 ? argv[2] : payrise::kOutputName);
+        const int status = payrise::print_file(argc > 2 ? argv[2] : kOutputName);
         return suite::worse(suite::close_stdout(), status);
     }
 
     const suite::file_ptr input(std::fopen(payrise::kInputName, "r"));
     if (!input) {
         const int error = suite::last_error();
-        std::fputs(payrise::kCheckFileMessage, stdout);
+        std::fputs(kCheckFileMessage, stdout);
         suite::report_error(payrise::kInputName, error);
         suite::close_stdout();
         return 1;

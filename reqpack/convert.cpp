@@ -1,5 +1,5 @@
-// The converter's loop: its scanner over large input blocks, its echo formatting and
-// the block writers for the echo lines and the records.
+// The converter: the echo line's encoder, the scanner over large input blocks, and the
+// converter that owns the scanner and the block writers of the echo and the records.
 #include "convert.h"
 
 #include <algorithm>
@@ -12,62 +12,43 @@
 
 namespace {
 
-char* put_number(char* out, std::int32_t value) {
-    return std::to_chars(out, out + 11, value).ptr;
+char* put_text(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
 }
 
-// Collects output in a large block and hands it to its stream a block at a time.
-class block_writer {
-public:
-    explicit block_writer(std::FILE* out) : out_(out) {}
-
-    // Room for `size` more bytes, flushing first when needed; null when the flush failed
-    // (error() tells why).
-    char* reserve(std::size_t size) {
-        if (kBlockSize - used_ < size && flush() != 0)
-            return nullptr;
-        return block_ + used_;
-    }
-    void commit(std::size_t size) { used_ += size; }
-    // The room left before the block must be flushed, and where it starts.
-    std::size_t room() const { return kBlockSize - used_; }
-    char* free_space() { return block_ + used_; }
-
-    // Hands the block to the stream and the stream to the system; 0, or the error
-    // number of the first write that failed.
-    int flush() {
-        const std::size_t pending = used_;
-        used_ = 0;
-        if (error_ == 0 && (std::fwrite(block_, 1, pending, out_) != pending || std::fflush(out_) != 0))
-            error_ = suite::last_error();
-        return error_;
-    }
-    int error() const { return error_; }
-
-private:
-    static constexpr std::size_t kBlockSize = 64 * 1024;
-
-    std::FILE* out_;
-    std::size_t used_ = 0;
-    int error_ = 0;
-    char block_[kBlockSize];
-};
+// Sixteen bytes at once, a fixed copy, where the number's own length would make a call;
+// the bytes past the number are written over by what follows, or lie past the line.
+char* put_number(char* out, number_text number) {
+    std::memcpy(out, number.text, 16);
+    return out + number.size;
+}
 
 }  // namespace
 
-std::size_t format_echo(const request_record& record, char* out) {
-    static constexpr char kLead[] = "binary ";
-    char* at = out;
-    std::memcpy(at, kLead, sizeof kLead - 1);
-    at += sizeof kLead - 1;
-    at = put_number(at, record.app_id);
-    *at++ = ' ';
-    at = put_number(at, record.patient_id);
-    *at++ = ' ';
-    at = put_number(at, record.hour);
-    *at++ = ' ';
-    *at++ = '\n';
+std::size_t put_echo(const number_text (&numbers)[3], char* out) {
+    char* at = put_text(out, kEchoText.lead);
+    at = put_text(put_number(at, numbers[0]), kEchoText.gaps[0]);
+    at = put_text(put_number(at, numbers[1]), kEchoText.gaps[1]);
+    at = put_text(put_number(at, numbers[2]), kEchoText.end);
     return static_cast<std::size_t>(at - out);
+}
+
+std::size_t format_echo(const request_record& record, char* out) {
+    char digits[3][16] = {};
+    const std::int32_t values[] = {record.app_id, record.patient_id, record.hour};
+    number_text numbers[3];
+    for (int k = 0; k < 3; ++k)
+        numbers[k] = {digits[k], static_cast<std::size_t>(std::to_chars(digits[k], digits[k] + kMaxNumber, values[k]).ptr - digits[k])};
+    return put_echo(numbers, out);
+}
+
+// ---- the scanner ----
+
+// The read-ahead rule: more bytes first when fewer than kAhead are left and more may come.
+void request_scanner::read_ahead() {
+    if (static_cast<std::size_t>(end_ - pos_) < kAhead && !input_ended_)
+        refill();
 }
 
 namespace {
@@ -79,74 +60,54 @@ bool is_space(unsigned char c) {
     return c <= ' ' && (kSpaces >> c & 1) != 0;
 }
 
+// The digits from `at` as one magnitude; the position after them. Past 19 digits the
+// magnitude wraps, which the caller's count of digits tells.
+const unsigned char* read_digits(const unsigned char* at, std::uint64_t& magnitude) {
+    magnitude = 0;
+    for (unsigned digit; (digit = *at - 0x30u) < 10; ++at)
+        magnitude = magnitude * 10 + digit;
+    return at;
+}
+
+// One number of the usual request from `at`, after the white space before it: its value
+// in `field` and its text in `text`; the position after it, or null when it has no digit
+// or more than ten, or lies out of range. `as_printed` turns false for a text %d does not
+// print so: a leading zero, or -0.
+inline const unsigned char* usual_number(const unsigned char* at, std::int32_t& field, number_text& text, bool& as_printed) {
+    while (is_space(*at))
+        ++at;
+    const unsigned char* const start = at;
+    const bool negative = *at == '-';
+    const unsigned char* const digits = at + (negative ? 1 : 0);
+    std::uint64_t magnitude = 0;
+    at = read_digits(digits, magnitude);
+    const auto count = static_cast<std::size_t>(at - digits);
+    if (count - 1 >= 10 || magnitude > 2147483647u + (negative ? 1u : 0u))
+        return nullptr;
+    field = static_cast<std::int32_t>(negative ? 0u - static_cast<std::uint32_t>(magnitude)
+                                               : static_cast<std::uint32_t>(magnitude));
+    if (*digits == '0')
+        as_printed = as_printed && count == 1 && !negative;
+    text = {reinterpret_cast<const char*>(start), static_cast<std::size_t>(at - start)};
+    return at;
+}
+
 }  // namespace
 
-// A whole request of three numbers in range, each ended before the end of the block:
-// the usual request, read without a refill check per byte. Its echo line goes to `echo`
-// (room for kEchoRoom bytes) as the numbers are read, copied from their own text: that
-// is what %d prints unless a number has a leading zero or is -0, when echo_size is 0 and
-// format_echo must write the line. False for anything else, a '+' sign among it, with
-// nothing consumed, which next() then reads.
-inline bool request_scanner::read_request(request_record& record, char* echo, std::size_t& echo_size) {
-    static constexpr char kLead[] = "binary ";
+inline bool request_scanner::next_usual(block_request& request) {
+    read_ahead();
+    request.as_printed = true;
     const unsigned char* at = pos_;
-    char* line = echo;
-    std::memcpy(line, kLead, sizeof kLead - 1);
-    line += sizeof kLead - 1;
-    bool as_printed = true;
-    // Each number in turn, with the white space before it, into its field and the echo.
-    const auto number = [&](std::int32_t& field) {
-        while (is_space(*at))
-            ++at;
-        const unsigned char* const start = at;
-        const bool negative = *at == '-';
-        at += negative ? 1 : 0;
-        const unsigned char* const digits = at;
-        std::uint64_t magnitude = 0;
-        for (unsigned digit; (digit = *at - 0x30u) < 10; ++at)
-            magnitude = magnitude * 10 + digit;
-        // None, or more than ten, where the magnitude may have wrapped.
-        const auto count = static_cast<std::size_t>(at - digits);
-        if (count - 1 >= 10 || magnitude > 2147483647u + (negative ? 1u : 0u))
-            return false;
-        field = static_cast<std::int32_t>(negative ? 0u - static_cast<std::uint32_t>(magnitude)
-                                                   : static_cast<std::uint32_t>(magnitude));
-        if (*digits == '0')  // %d prints no leading zero, and no -0
-            as_printed = as_printed && count == 1 && !negative;
-        std::memcpy(line, start, 16);  // the bytes past the number are written over or past the line
-        line += at - start;
-        *line++ = ' ';
-        return true;
-    };
-    request_record read;
-    if (!number(read.app_id) || !number(read.patient_id) || !number(read.hour))
+    if ((at = usual_number(at, request.record.app_id, request.texts[0], request.as_printed)) == nullptr ||
+        (at = usual_number(at, request.record.patient_id, request.texts[1], request.as_printed)) == nullptr ||
+        (at = usual_number(at, request.record.hour, request.texts[2], request.as_printed)) == nullptr)
         return false;
     // A number that ends the block may go on in the next one; one before it would have
     // left the next without digits.
     if (at == end_)
         return false;
-    *line++ = '\n';
-    record = read;
     pos_ = const_cast<unsigned char*>(at);
-    echo_size = as_printed ? static_cast<std::size_t>(line - echo) : 0;
     return true;
-}
-
-request_scanner::converted request_scanner::convert_usual(std::size_t most, char* echo, unsigned char* records) {
-    converted done{0, 0};
-    request_record record;
-    std::size_t echo_size = 0;
-    while (done.requests < most) {
-        // As next() does: more bytes first when fewer than kAhead are left and more may come.
-        if (static_cast<std::size_t>(end_ - pos_) < kAhead && !input_ended_)
-            refill();
-        if (!read_request(record, echo + done.echo_size, echo_size))
-            break;
-        done.echo_size += echo_size != 0 ? echo_size : format_echo(record, echo + done.echo_size);
-        encode_request(record, records + kRecordSize * done.requests);
-        ++done.requests;
-    }
-    return done;
 }
 
 // Moves the bytes not scanned yet (fewer than kAhead) to just before the read area and
@@ -213,8 +174,7 @@ scan_status request_scanner::read_number(std::int32_t& value) {
 }
 
 scan_result request_scanner::next(request_record& record) {
-    if (static_cast<std::size_t>(end_ - pos_) < kAhead && !input_ended_)
-        refill();
+    read_ahead();
     std::int32_t* const fields[] = {&record.app_id, &record.patient_id, &record.hour};
     for (int k = 0; k < 3; ++k) {
         scan_status status = read_number(*fields[k]);
@@ -226,58 +186,129 @@ scan_result request_scanner::next(request_record& record) {
     return {scan_status::complete, 3};
 }
 
+// ---- the converter ----
+
 namespace {
 
-// Records the first output that failed, with its reason.
-void note_failure(convert_result& result, output_failure which, int error) {
-    if (result.output == output_failure::none && error != 0) {
-        result.output = which;
-        result.output_error = error;
+// Collects output in a large block and hands it to its stream a block at a time.
+class block_writer {
+public:
+    explicit block_writer(std::FILE* out) : out_(out) {}
+
+    // Room for `size` more bytes, flushing first when needed; null when the flush failed
+    // (error() tells why).
+    char* reserve(std::size_t size) {
+        if (kBlockSize - used_ < size && flush() != 0)
+            return nullptr;
+        return block_ + used_;
     }
-}
+    void commit(std::size_t size) { used_ += size; }
+    // The room left before the block must be flushed, and where it starts.
+    std::size_t room() const { return kBlockSize - used_; }
+    char* free_space() { return block_ + used_; }
+
+    // Hands the block to the stream and the stream to the system; 0, or the error
+    // number of the first write that failed.
+    int flush() {
+        const std::size_t pending = used_;
+        used_ = 0;
+        if (error_ == 0 && (std::fwrite(block_, 1, pending, out_) != pending || std::fflush(out_) != 0))
+            error_ = suite::last_error();
+        return error_;
+    }
+    int error() const { return error_; }
+
+private:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+
+    std::FILE* out_;
+    std::size_t used_ = 0;
+    int error_ = 0;
+    char block_[kBlockSize];
+};
+
+// Owns the scanner and the two block writers, and writes each request the scanner reads
+// as its echo line and its record.
+class request_converter {
+public:
+    request_converter(std::FILE* input, std::FILE* echo, std::FILE* records)
+        : scanner_(input), echo_(echo), records_(records) {}
+
+    // The usual requests, as many as both blocks hold without a flush: each one's echo
+    // copied from its numbers' own text where %d prints them so.
+    std::size_t convert_usual() {
+        const std::size_t most = std::min(echo_.room() / kEchoRoom, records_.room() / kRecordSize);
+        std::size_t done = 0;
+        for (block_request request; done < most && scanner_.next_usual(request); ++done) {
+            char* const line = echo_.free_space();
+            echo_.commit(request.as_printed ? put_echo(request.texts, line) : format_echo(request.record, line));
+            encode_request(request.record, reinterpret_cast<unsigned char*>(records_.free_space()));
+            records_.commit(kRecordSize);
+        }
+        return done;
+    }
+
+    // The next request, whatever it is; false when the conversion stops, as `result` says.
+    bool convert_next(convert_result& result) {
+        request_record record{};
+        const scan_result scanned = scanner_.next(record);
+        if (scanned.status != scan_status::complete) {
+            result.input = scanned.status;
+            result.input_error = scanner_.read_error();
+            return false;
+        }
+        char* const line = echo_.reserve(kEchoRoom);
+        if (line == nullptr) {
+            note_failure(result, output_failure::echo, echo_.error());
+            return false;
+        }
+        auto* const bytes = reinterpret_cast<unsigned char*>(records_.reserve(kRecordSize));
+        if (bytes == nullptr) {
+            note_failure(result, output_failure::records, records_.error());
+            return false;
+        }
+        echo_.commit(format_echo(record, line));
+        encode_request(record, bytes);
+        records_.commit(kRecordSize);
+        return true;
+    }
+
+    // Hands what is left of both blocks to their streams.
+    void finish(convert_result& result) {
+        note_failure(result, output_failure::echo, echo_.flush());
+        note_failure(result, output_failure::records, records_.flush());
+    }
+
+private:
+    // Records the first output that failed, with its reason.
+    static void note_failure(convert_result& result, output_failure which, int error) {
+        if (result.output == output_failure::none && error != 0) {
+            result.output = which;
+            result.output_error = error;
+        }
+    }
+
+    request_scanner scanner_;
+    block_writer echo_;
+    block_writer records_;
+};
 
 }  // namespace
 
 convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records) {
-    request_scanner scanner(input);
-    block_writer echo_out(echo);
-    block_writer records_out(records);
+    request_converter converter(input, echo, records);
     convert_result result;
-    request_record record{};
+    // The usual requests, as many at once as both blocks hold; then the next request,
+    // whatever it is, one at a time.
     for (;;) {
-        // The usual requests, as many at once as both blocks hold without a flush; then
-        // the next request, whatever it is, one at a time.
-        if (const std::size_t most = std::min(echo_out.room() / kEchoRoom, records_out.room() / kRecordSize)) {
-            const auto done = scanner.convert_usual(
-                most, echo_out.free_space(), reinterpret_cast<unsigned char*>(records_out.free_space()));
-            echo_out.commit(done.echo_size);
-            records_out.commit(kRecordSize * done.requests);
-            result.requests += static_cast<std::int64_t>(done.requests);
-            if (done.requests != 0)
-                continue;
+        if (const std::size_t done = converter.convert_usual()) {
+            result.requests += static_cast<std::int64_t>(done);
+            continue;
         }
-        const scan_result scanned = scanner.next(record);
-        if (scanned.status != scan_status::complete) {
-            result.input = scanned.status;
-            result.input_error = scanner.read_error();
+        if (!converter.convert_next(result))
             break;
-        }
-        char* line = echo_out.reserve(kEchoRoom);
-        if (line == nullptr) {
-            note_failure(result, output_failure::echo, echo_out.error());
-            break;
-        }
-        auto* bytes = reinterpret_cast<unsigned char*>(records_out.reserve(kRecordSize));
-        if (bytes == nullptr) {
-            note_failure(result, output_failure::records, records_out.error());
-            break;
-        }
-        echo_out.commit(format_echo(record, line));
-        encode_request(record, bytes);
-        records_out.commit(kRecordSize);
         ++result.requests;
     }
-    note_failure(result, output_failure::echo, echo_out.flush());
-    note_failure(result, output_failure::records, records_out.flush());
+    converter.finish(result);
     return result;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "part1.h"
 
@@ -15,16 +16,62 @@ inline constexpr char kEchoFormat[] = "binary %d %d %d \n";
 // A record printed back as a request line of input.txt's own format.
 inline constexpr char kPrintFormat[] = "%d %d %d\n";
 
-// The longest echo line: three numbers of 11 characters, such as -2147483648.
-inline constexpr std::size_t kMaxEchoLine = 44;
+// kEchoFormat's text around its three numbers, cut from the format when compiled: the
+// echo's encoder writes these, so that it cannot drift from the format.
+struct echo_text {
+    std::string_view lead;     // before the first number
+    std::string_view gaps[2];  // between the numbers
+    std::string_view end;      // after the last
+};
 
-// Writes the echo line of a record, exactly as kEchoFormat prints it, to `out`
-// (room for kMaxEchoLine bytes) and returns its length.
+// The position of the first '%' in `format` from `from` on; its size when none is left.
+constexpr std::size_t next_conversion(std::string_view format, std::size_t from) {
+    while (from < format.size() && format[from] != '%')
+        ++from;
+    return from;
+}
+
+constexpr echo_text cut_echo_format(std::string_view format) {
+    const std::size_t first = next_conversion(format, 0);
+    const std::size_t second = next_conversion(format, first + 2);
+    const std::size_t third = next_conversion(format, second + 2);
+    return {format.substr(0, first),
+            {format.substr(first + 2, second - first - 2), format.substr(second + 2, third - second - 2)},
+            format.substr(third + 2)};
+}
+
+constexpr bool holds_three_numbers(std::string_view format) {
+    std::size_t at = next_conversion(format, 0);
+    for (int k = 0; k < 3; ++k, at = next_conversion(format, at + 2))
+        if (at + 1 >= format.size() || format[at + 1] != 'd')
+            return false;
+    return at == format.size();
+}
+static_assert(holds_three_numbers(kEchoFormat), "kEchoFormat holds three %d and no other conversion");
+
+inline constexpr echo_text kEchoText = cut_echo_format(kEchoFormat);
+
+// The text of one number as %d prints it. The echo's encoder copies sixteen bytes from
+// `text` at once, so that many must be readable there.
+struct number_text {
+    const char* text;
+    std::size_t size;
+};
+
+// The longest number, such as -2147483648; the room the echo line needs with its
+// numbers copied sixteen bytes at a time; and the longest echo line.
+inline constexpr std::size_t kMaxNumber = 11;
+inline constexpr std::size_t kEchoRoom = kEchoText.lead.size() + kEchoText.gaps[0].size() + kEchoText.gaps[1].size() +
+                                         2 * kMaxNumber + (kEchoText.end.size() + kMaxNumber > 16 ? kEchoText.end.size() + kMaxNumber : 16);
+inline constexpr std::size_t kMaxEchoLine = sizeof kEchoFormat - 1 - 3 * 2 + 3 * kMaxNumber;
+
+// Writes the echo line of three numbers, given as %d prints them, at `out` (room for
+// kEchoRoom bytes) and returns its length: the one encoder of the echo line.
+std::size_t put_echo(const number_text (&numbers)[3], char* out);
+
+// The echo line of a record, exactly as kEchoFormat prints it, by put_echo: at `out`,
+// which has room for kEchoRoom bytes.
 std::size_t format_echo(const request_record& record, char* out);
-
-// The room an echo line needs when its numbers are copied from the input sixteen bytes
-// at a time: the third number starts 31 bytes in at most.
-inline constexpr std::size_t kEchoRoom = 31 + 16;
 
 enum class scan_status {
     complete,      // all three numbers read
@@ -40,6 +87,15 @@ struct scan_result {
     int fields;  // numbers stored into the record, in order
 };
 
+// A request read whole from the scanner's block: its record, and the text of each of its
+// numbers there; `as_printed` tells whether the texts are what %d prints (no leading
+// zero, no -0).
+struct block_request {
+    request_record record;
+    number_text texts[3];
+    bool as_printed;
+};
+
 // Reads requests as kRequestFormat does: white space in the C locale (blank, \t, \n,
 // \v, \f, \r) before each number, an optional sign, decimal digits up to the first
 // other character, so "1-2-3" is 1, -2, -3. Unlike scanf it notices a number that does
@@ -52,14 +108,11 @@ public:
 
     scan_result next(request_record& record);
 
-    // Converts the usual requests, up to `most`, as next() and convert_requests would:
-    // each one's echo line to `echo`, which has room for kEchoRoom bytes a request, and
-    // its record to `records`. Stops early at any other request, which next() then reads.
-    struct converted {
-        std::size_t requests;
-        std::size_t echo_size;  // bytes of echo lines written
-    };
-    converted convert_usual(std::size_t most, char* echo, unsigned char* records);
+    // The next request when it is the usual one: three numbers in range and without a
+    // '+', each ended before the end of the block, read without a refill check per byte.
+    // False for any other, with nothing consumed: next() then reads it. Inline, in the
+    // converter's loop, its one caller.
+    inline bool next_usual(block_request& request);
 
     // The error number of the read that failed; 0 while none has.
     int read_error() const { return read_error_; }
@@ -67,14 +120,14 @@ public:
 private:
     static constexpr std::size_t kBlockSize = 64 * 1024;
     // Bytes kept ahead of the scan, so that a request nearly always lies whole in the
-    // block and convert_usual can take it.
+    // block and next_usual can take it.
     static constexpr std::size_t kAhead = 256;
 
     // Follows the bytes read, so that the scanning loops stop there: neither white
     // space nor a digit.
     static constexpr unsigned char kSentinel = 'x';
 
-    bool read_request(request_record& record, char* echo, std::size_t& echo_size);
+    void read_ahead();
     bool refill();
     bool skip_space();
     bool at_digit();
@@ -82,7 +135,7 @@ private:
 
     std::FILE* in_;
     // kAhead bytes for what was left of the last read, the read area, then the sentinel
-    // and room for a copy of sixteen bytes from a number's start.
+    // and sixteen bytes more, which a copy of a number's text may read.
     unsigned char block_[kAhead + kBlockSize + 16];
     unsigned char* pos_ = block_;
     unsigned char* end_ = block_;

@@ -14,7 +14,7 @@
 #include "common/int32.h"
 #include "common/process.h"
 #include "convert.h"
-#include "memory_stream.h"
+#include "testing/memory_stream.h"
 #include "slotplan.h"
 
 namespace {

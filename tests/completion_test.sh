@@ -54,6 +54,7 @@ check "dir with blank; filenames" -x plain.bin -t di
 check "my other.bin|my out.bin; filenames" --print my
 check "" --print my.bin my
 check "" -r out.bin -s ""
+check "" -s 8 -e ""
 check "-s" -r out.bin -s
 check "-c|-d|-e|-p|-r|-s|-t|-x" --export -x a.xml -
 check "--export" --e

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "memory_stream.h"
+#include "testing/memory_stream.h"
 
 namespace harness {
 

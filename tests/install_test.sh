@@ -10,8 +10,8 @@ build=$1
 source=$2
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
-# An empty bin/ that was there before; installed twice, as an upgrade does.
-mkdir "$prefix/bin"
+# An empty bin/ and share/ that were there before; installed twice, as an upgrade does.
+mkdir "$prefix/bin" "$prefix/share"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
@@ -58,6 +58,6 @@ fi
 for run in 1 2; do
   "$source/tools/uninstall" "$prefix" >/dev/null || fail "uninstall run $run: exit status $?"
   left=$(cd "$prefix" && find . -mindepth 1 | sort | paste -sd ' ')
-  [ "$left" = "./bin" ] || fail "after uninstall run $run, left: '$left', not the bin/ that was there"
+  [ "$left" = "./bin ./share" ] || fail "after uninstall run $run, left: '$left', not the bin/ and share/ that were there"
 done
 exit "$status"

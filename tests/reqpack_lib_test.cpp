@@ -478,9 +478,11 @@ TEST(ReqpackEcho, FormatsExactlyAsTheEchoFormatDoes) {
         char expected[kMaxEchoLine + 1];
         const int length = std::snprintf(expected, sizeof expected, kEchoFormat, record.app_id,
                                          record.patient_id, record.hour);
-        char got[kMaxEchoLine];
+        char got[kEchoRoom];
         ASSERT_EQ(std::string(got, format_echo(record, got)), std::string(expected, length));
     }
+    char longest[kEchoRoom];
+    EXPECT_EQ(format_echo({INT32_MIN, INT32_MIN, INT32_MIN}, longest), kMaxEchoLine);
 }
 
 struct Converted {
@@ -537,6 +539,8 @@ TEST(ReqpackConvert, FastPathEdgesEchoAsPrintfDoes) {
         // Each white space of the C locale, and a control byte that is none.
         {"-7\v-8\f-9\r\n10\t11 12", "binary -7 -8 -9 \nbinary 10 11 12 \n", scan_status::end_of_input},
         {"1\x1c 2 3\n", "", scan_status::not_a_number},
+        // The byte after '9' is no digit: the request ends before it.
+        {"1 2 9:00\n", "binary 1 2 9 \n", scan_status::not_a_number},
         // "12345" starts two bytes before the end of the first 64 KiB block.
         {filler + "5 6" + std::string(65534 - filler.size() - 3, ' ') + "12345\n",
          filler_echo + "binary 5 6 12345 \n", scan_status::end_of_input},

@@ -70,6 +70,9 @@ const CleanRun kCleanRuns[] = {
          unpaired(" 2024  1  1 11:00 ", "     1     1")},
     {"both keys must agree", "1 1 Ann Lee A\n2 2 Bob Ray B\n", "1 9 2024 1 1 9:00\n9 2 2024 1 1 10:00\n",
      unpaired(" 2024  1  1  9:00 ", "     1     9") + unpaired(" 2024  1  1 10:00 ", "     9     2")},
+    {"a request past the last person pairs with no one, keys 0 0 too", "1 1 Ann Lee A\n",
+     "1 1 2024 1 1 9:00\n0 0 2024 1 1 10:00\n",
+     " 2024  1  1  9:00      1     1 Ann        Lee        A\n" + unpaired(" 2024  1  1 10:00 ", "     0     0")},
     // The holder is named by its place in the file, not among the requests kept: C' is
     // held by record 4 though C is the third request kept.
     {"a later request for a taken slot is dropped (A, B, A', C, C')", nullptr,
