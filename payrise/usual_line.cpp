@@ -1,59 +1,75 @@
 // payrise's usual line in one pass: tokens found eight bytes at a time, and the salary
-// read exactly with one division.
+// read in one word, exactly, with one division.
 #include "usual_line.h"
 
 #include <bit>
 #include <cstdint>
 
-#include "common/chars.h"
 #include "common/coding.h"
 #include "plain_line.h"
 
 namespace payrise {
 namespace {
 
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-// A decimal without a sign as salaries are written: at most 15 digits, some of them
-// perhaps after a point. They make an integer m below 10^15 < 2^53 and a k of at most 15
-// such that the number is m / 10^k: both are exact doubles, so the one division rounds
-// as strtod does (Clinger's fast path). The position after the number, or null for any
-// other text; the caller decides whether the byte there ends the number.
-const char* exact_decimal(const char* at, double& value) {
-    std::uint64_t m = 0;  // wraps past 19 digits, which are refused anyway
-    const char* const first = at;
-    for (; suite::is_c_digit(*at); ++at)
-        m = m * 10 + static_cast<unsigned>(*at - '0');
-    std::ptrdiff_t digits = at - first;
-    std::ptrdiff_t after_point = 0;
-    if (*at == '.') {
-        const char* const fraction = ++at;
-        for (; suite::is_c_digit(*at); ++at)
-            m = m * 10 + static_cast<unsigned>(*at - '0');
-        after_point = at - fraction;
-        digits += after_point;
-    }
-    if (digits == 0 || digits > 15)
-        return nullptr;
-    value = static_cast<double>(m) / kPowersOfTen[after_point];
-    return at;
-}
-
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 constexpr std::uint64_t kOnes = 0x0101010101010101;
 constexpr std::uint64_t kHighBits = kOnes << 7;
 
-// The high bit of the first byte of `word` (the first one lowest) that is below `limit`,
-// which is at most 0x80; a borrow can mark a byte equal to `limit` right after a byte
-// marked. Eight bytes are compared in one subtraction.
-std::uint64_t first_below(std::uint64_t word, unsigned char limit) {
-    return (word - kOnes * limit) & ~word & kHighBits;
+std::uint64_t word_at(const char* at) {
+    return suite::get_fixed64(reinterpret_cast<const unsigned char*>(at));
 }
 
-// The same for the first byte that is a comma or below `limit`; a borrow can mark a '-'
-// too. The two subtractions borrow apart, and a byte with its high bit set is neither,
-// so one mask serves both.
-std::uint64_t first_comma_or_below(std::uint64_t word, unsigned char limit) {
-    return (((word ^ (kOnes * ',')) - kOnes) | (word - kOnes * limit)) & ~word & kHighBits;
+// The high bit of each byte of `word` that is no digit, exactly: XORed with '0' the
+// digits are 0 to 9, and 0x76 added to the low seven bits sets the high bit from 10 up,
+// with no carry into the next byte.
+std::uint64_t non_digits(std::uint64_t word) {
+    const std::uint64_t t = word ^ (kOnes * '0');
+    return (((t & ~kHighBits) + kOnes * 0x76) | t) & kHighBits;
+}
+
+// The index of the first byte of a mask's high bits that is set, 8 when none is: the
+// bit past the last one spares std::countr_zero its branch for a zero, which a salary's
+// length would take at random.
+unsigned first_set_byte(std::uint64_t mask) {
+    return static_cast<unsigned>(std::countr_zero((mask >> 7) | (std::uint64_t{1} << 63)) + 1) / 8;
+}
+
+// A decimal without a sign as salaries are written: at most 8 digits, perhaps with a
+// point among them. They make an integer m below 10^8 and a k of at most 8 such that the
+// number is m / 10^k: both are exact doubles, so the one division rounds as strtod does
+// (Clinger's fast path). The position after the number, or null for any other text; the
+// caller decides whether the byte there ends the number.
+const char* exact_decimal(const char* at, double& value) {
+    const std::uint64_t first = word_at(at);
+    const std::uint64_t rest = word_at(at + 1);
+    const unsigned whole = first_set_byte(non_digits(first));
+    const bool point = whole < 8 && at[whole] == '.';
+    // The digits alone: after a point, the bytes that follow it moved down over it.
+    const std::uint64_t before = point ? (std::uint64_t{1} << (8 * whole)) - 1 : ~std::uint64_t{0};
+    const std::uint64_t digits_word = (first & before) | (rest & ~before);
+    const unsigned digits = first_set_byte(non_digits(digits_word));
+    // The size once more, up to the first byte after the first that is neither a digit
+    // nor a point (a zero byte of `points`): the next line waits for this short count only.
+    const std::uint64_t points = rest ^ (kOnes * '.');
+    const unsigned size = first_set_byte(non_digits(rest) & (((points & ~kHighBits) + ~kHighBits) | points)) + 1;
+    if (digits == 0 || digits + (point ? 1 : 0) != size)
+        return nullptr;
+    // The digits at the top of the word, zeros below them, then joined in pairs, fours
+    // and eights, the first byte the most significant.
+    std::uint64_t v = (digits_word ^ (kOnes * '0')) << (8 * (8 - digits));
+    v = v * 10 + (v >> 8);
+    v = ((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32)) +
+         ((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32))) >> 32;
+    value = static_cast<double>(v) / kPowersOfTen[point ? digits - whole : 0];
+    return at + size;
+}
+
+// The high bit of the first byte of `word` (the first one lowest) that is `c` or below
+// `limit`, which is at most 0x80; a borrow can mark the byte after `c`, or `limit`, right
+// after a byte marked. The two subtractions borrow apart, and a byte with its high bit
+// set is neither, so one mask serves both.
+std::uint64_t first_of(std::uint64_t word, char c, unsigned char limit) {
+    return (((word ^ (kOnes * static_cast<unsigned char>(c))) - kOnes) | (word - kOnes * limit)) & ~word & kHighBits;
 }
 
 // The first byte from `at` that is a delimiter of `Set` or a control byte (below a
@@ -63,9 +79,7 @@ const char* token_end(const char* at) {
     // A blank follows the control bytes: one subtraction finds either.
     constexpr unsigned char kBelow = (Set & kBlank) != 0 ? ' ' + 1 : ' ';
     for (;; at += 8) {
-        const std::uint64_t word = suite::get_fixed64(reinterpret_cast<const unsigned char*>(at));
-        const std::uint64_t found =
-            (Set & kComma) != 0 ? first_comma_or_below(word, kBelow) : first_below(word, kBelow);
+        const std::uint64_t found = first_of(word_at(at), (Set & kComma) != 0 ? ',' : ' ', kBelow);
         if (found != 0)
             return at + static_cast<unsigned>(std::countr_zero(found)) / 8;
     }
@@ -83,9 +97,8 @@ const char* fourth_comma(const char* text) {
     // byte or an empty text comes first, which the checks below refuse.
     std::uint64_t ends = 0;
     for (std::size_t word = 0; word < kWindow / 8; ++word) {
-        const std::uint64_t w = suite::get_fixed64(reinterpret_cast<const unsigned char*>(text + 8 * word));
         // One multiplication gathers the eight high bits, the first lowest, into the top byte.
-        ends |= ((first_comma_or_below(w, ' ') * 0x0002040810204081) >> 56) << (8 * word);
+        ends |= ((first_of(word_at(text + 8 * word), ',', ' ') * 0x0002040810204081) >> 56) << (8 * word);
     }
     const std::uint64_t all = ends;
     unsigned end[4];
@@ -128,13 +141,11 @@ std::size_t convert_usual_line(const char* line, staff_record& record) {
     double salary = 0;
     if ((at = exact_decimal(end + 1, salary)) == nullptr)
         return 0;
-    char grade = '\0';
-    if (letter == 'e') {
-        if (*at != ',' || static_cast<unsigned char>(at[1]) <= ' ')
-            return 0;
-        grade = at[1];
-        at += 2;
-    }
+    // Kind E: a comma, then a grade of one byte, no control byte or blank.
+    if (letter == 'e' && (*at != ',' || static_cast<unsigned char>(at[1]) <= ' '))
+        return 0;
+    const char grade = letter == 'e' ? at[1] : '\0';
+    at += letter == 'e' ? 2 : 0;
     if (*at != '\n' || static_cast<std::size_t>(at - line) > kLongestLine)
         return 0;
     record = {.kind = line[0], .salary = salary, .grade = grade};

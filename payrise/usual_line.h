@@ -11,7 +11,7 @@ namespace payrise {
 // raised and encoded at `records`, one after another; stops at the first other line and
 // returns the number converted. The usual line: each token right after one delimiter, no
 // control byte (one below a blank: a tab, a zero byte) before the line end, a salary of
-// at most 15 digits with perhaps a point among them, which ends the line (kind I) or is
+// at most 8 digits with perhaps a point among them, which ends the line (kind I) or is
 // followed by a comma and a one-byte grade that does (kind E).
 std::size_t convert_usual_lines(line_reader& reader, std::size_t most, unsigned char* records);
 

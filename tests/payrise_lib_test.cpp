@@ -17,6 +17,7 @@
 #include "payrise.h"
 #include "plain_line.h"
 #include "print.h"
+#include "usual_line.h"
 
 namespace {
 
@@ -223,18 +224,34 @@ TEST(PayriseReadWrite, LinesAroundOneMebibyteAgreeWithPlainWay) {
             expect_as_plain(input, chunk);
 }
 
-// Salaries at the edges of the fast path, which reads at most 15 digits with one
-// division, ends an I line or is followed by a comma and a one-letter grade on an E
+// Salaries at the edges of the fast path, which reads at most 8 digits in one word with
+// one division, ends an I line or is followed by a comma and a one-letter grade on an E
 // line, and leaves every other text to strtod: records and messages as the plain way's.
 TEST(PayriseReadWrite, SalaryFastPathEdgesAgreeWithPlainWay) {
     const std::string salaries[] = {
         "999999999999999", "9999999999999999", "900719925474099.7", "90071992547409.97", "0.00000000000001",
         "0.000000000000001", "123456789012345.", ".123456789012345", "2.675", "1.005", "5.", ".5", ".",
         "1e5", "1.5E-3", "0x1p3", "-2.5", "+2.5", "12.5abc", "1.2.3", "7 ", "", "inf",
+        "98765432", "987654321", "123456.78", "1234567.8", "1234567.89", "98765432.", ".98765432", "0.0000001",
     };
     for (const std::string& salary : salaries)
         for (const std::string& line : {"I a b,c,d,e," + salary + "\n", "E a b," + salary + ",a\n"})
             expect_as_plain(line + "E a b,100,b\n", payrise::kChunkSize);
+}
+
+// The lines the fast path is for are all taken by it, none left to the plain way: kinds
+// of one letter or more, salaries of 1 to 8 digits with a point before, among or after
+// them.
+TEST(PayriseReadWrite, UsualLinesAllTakeTheFastPath) {
+    const std::string lines[] = {"I a b,c,d,e,1\n", "E a b,12345678,a\n", "i a b,c,d,e,123456.78\n",
+                                 "e a b,.1234567,c\n", "Intern a b,c,d,e,9.\n", "Employee a b,1234567.8,x\n"};
+    std::string input;
+    for (const std::string& line : lines)
+        input += line;
+    const harness::memory_input in(input);
+    payrise::line_reader reader(in.get(), payrise::kChunkSize);
+    unsigned char records[std::size(lines) * payrise::kRecordSize];
+    EXPECT_EQ(payrise::convert_usual_lines(reader, std::size(lines), records), std::size(lines));
 }
 
 // Lines at the edges of the window that I lines' texts 2 to 5 are looked for in: its last
