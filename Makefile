@@ -23,7 +23,7 @@ all: build
 # package lists once at most. The programs need BUILD_NEEDS; the tests more, and without
 # a package after --optional the tests that need it are skipped (the Debian package,
 # the access list, reqpack's bash completion).
-BUILD_NEEDS = cmake g++ make
+BUILD_NEEDS = cmake g++ make ninja-build
 TEST_NEEDS = $(BUILD_NEEDS) libgtest-dev groff-base strace --optional dpkg-dev file acl bash-completion
 NEED = @tools/need
 
