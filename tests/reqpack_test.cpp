@@ -2,6 +2,7 @@
 // the messages and the exit status out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -199,13 +200,20 @@ TEST(ReqpackFiles, RecordsFileThatCannotBeCreatedSaysSo) {
 }
 
 TEST(ReqpackFiles, FullRecordsFileIsAFailure) {
+    // Many more requests than a block of records holds, each written with a '+' sign,
+    // which the usual pass leaves to the request-at-a-time way: the full disk stops that
+    // way at its first block, long before the end of the input.
+    std::string requests;
+    for (int k = 0; k < 20000; ++k)
+        requests += "+1 +2 +3\n";
     auto r = harness::run({.program = "reqpack",
-                           .files = {{"input.txt", "1 2 3\n"}},
+                           .files = {{"input.txt", requests}},
                            .setup = [](const fs::path& d) {
                                harness::replace_by_link_to_dev_full(d / "Records.bin");
                            }});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "reqpack: Records.bin: No space left on device\n");
+    EXPECT_LT(std::count(r.out.begin(), r.out.end(), '\n'), 10000) << "the echo goes on past the failed records";
 }
 
 TEST(ReqpackFiles, FullStandardOutputIsAFailure) {
