@@ -233,7 +233,9 @@ TEST(OutputLayer, EveryFailedCallIsReportedAndLeavesThePreviousFile) {
             Scene s;
             prepare(s, way);
             s.sys.fail_at = k;
+            testing::internal::CaptureStderr();
             const int status = write_output(s.sys, s.path, way.content);
+            const std::string messages = testing::internal::GetCapturedStderr();
             const std::string now = harness::read_file(s.target);
             if (k < in_place) {
                 EXPECT_EQ(status, has_fallback(clean.sys, k) ? 0 : EIO);
@@ -246,7 +248,9 @@ TEST(OutputLayer, EveryFailedCallIsReportedAndLeavesThePreviousFile) {
             const bool may_fail = call == "sync" || call == "truncate";
             EXPECT_EQ(status, may_fail ? EIO : 0);
             EXPECT_EQ(now.substr(0, way.content.size()), status == 0 ? expected_after(way) : way.content);
-            EXPECT_EQ(hidden_names(s.dir.path()).size(), call.starts_with("unlink .out.tmp-") ? 1u : 0u);
+            const bool left = call.starts_with("unlink .out.tmp-");
+            EXPECT_EQ(hidden_names(s.dir.path()).size(), left ? 1u : 0u);
+            EXPECT_EQ(messages.find(" is left beside it as ") != std::string::npos, left) << messages;
         }
     }
 }
