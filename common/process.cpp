@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/output/output_file.h"
+#include "common/outcome.h"
 
 namespace suite {
 namespace {
@@ -218,6 +218,33 @@ void report_error(std::string_view file, int error) {
         report(file, "was changed by another process during the run; left as it is");
     else
         report(file, std::strerror(error));
+}
+
+bool report_outcome(std::string_view output, const outcome& result) {
+    static const char* const kLeft[] = {"", "what stood there before", "a file another process put in its place",
+                                        "an emptied file of this run"};
+    if (result.left != left_kind::none)
+        report(output, std::string(kLeft[static_cast<int>(result.left)]) + " is left beside it as " +
+                           quote_name(result.left_name) +
+                           (result.left_error != 0 ? std::string(": ") + std::strerror(result.left_error) : ""));
+    const std::string why = result.error == kChangedDuringRun ? "was changed by another process during the run"
+                                                              : std::strerror(result.error);
+    switch (result.error == 0 ? holds::previous : result.output) {
+    case holds::previous:
+        if (result.error != 0)
+            report_error(result.blamed, result.error);
+        break;
+    case holds::new_content:
+        report(output, why + "; the new content stands all the same");
+        break;
+    case holds::another_file:
+        report(output, why + "; a file another process put there stands in its place");
+        break;
+    case holds::part_new:
+        report(output, why + "; it is left part written");
+        break;
+    }
+    return result.error != 0;
 }
 
 int last_error() {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/outcome.h"
+
 namespace suite {
 
 // For a printer: a reader that goes away ends the run by SIGPIPE, quietly, as it ends
@@ -35,8 +37,13 @@ std::string quote_argument(std::string_view argument);
 // `what` are the caller's to quote; a control byte left there is printed escaped.
 void report(std::string_view file, std::string_view what);
 // The same with the system's words for an error number, or the output layer's for its
-// own (kChangedDuringRun).
+// own (kChangedDuringRun, common/outcome.h).
 void report_error(std::string_view file, int error);
+
+// The messages of an output's step (common/outcome.h): a file left beside the output,
+// then the failure, saying what the output holds unless it is the previous content.
+// True when the step failed.
+bool report_outcome(std::string_view output, const outcome& result);
 
 // The error number of the call that just failed; EIO when it left none (stdio may
 // fail without a system call, and a failure must never read as success).

@@ -51,11 +51,7 @@ int convert(std::FILE* input) {
         suite::report_error(result.failed == failure::read ? payrise::kInputName : output.blamed(), result.error);
         return 1;
     }
-    if (const int error = output.commit()) {
-        suite::report_error(output.blamed(), error);
-        return 1;
-    }
-    return 0;
+    return suite::report_outcome(kOutputName, output.commit()) ? 1 : 0;
 }
 
 }  // namespace

@@ -43,12 +43,9 @@ int refuse_shared_target(std::span<const export_file> files, const outputs& open
 // Runs one step over every output; the first that fails stops the rest.
 template <typename Step>
 int each_output(const outputs& opened, Step step) {
-    for (const auto& output : opened) {
-        if (const int error = step(*output)) {
-            suite::report_error(output->blamed(), error);
+    for (const auto& output : opened)
+        if (suite::report_outcome(output->path(), step(*output)))
             return 1;
-        }
-    }
     return 0;
 }
 

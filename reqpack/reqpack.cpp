@@ -124,11 +124,7 @@ int convert(std::FILE* input, const char* records_name) {
         suite::report_error(records.blamed(), result.output_error);
     if (result.input == scan_status::read_failed || result.output != output_failure::none)
         return 1;
-    if (const int error = records.commit()) {
-        suite::report_error(records.blamed(), error);
-        return 1;
-    }
-    return status;
+    return suite::report_outcome(records_name, records.commit()) ? 1 : status;
 }
 
 int run(const file_names& names) {

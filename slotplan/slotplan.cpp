@@ -144,11 +144,7 @@ bool write_appointments(const char* path, std::span<const appointment> table, in
         return false;
     }
     write_appointments(out.stream(), table, count);
-    if (const int error = out.commit()) {
-        suite::report_error(out.blamed(), error);
-        return false;
-    }
-    return true;
+    return !suite::report_outcome(path, out.commit());
 }
 
 }  // namespace slotplan

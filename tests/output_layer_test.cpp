@@ -71,12 +71,7 @@ class planned_os : public suite::os {
 
   protected:
     int hook(const call_view& c, const std::function<int()>& real) override {
-        static const char* const kNames[] = {
-            "open", "open_unnamed", "memory_file", "stat", "read_link", "write", "write_at", "read_at",
-            "start_writeback", "reserve", "truncate", "sync", "sync_file_system", "link", "rename", "unlink",
-            "change_owner", "change_mode", "get_flags", "set_flags", "list_attributes", "get_attribute",
-            "set_attribute", "remove_attribute", "control", "lock", "keeps_set_id"};
-        std::string entry = kNames[static_cast<int>(c.what)];
+        std::string entry = suite::call_name(c.what);
         if (*c.name != '\0')
             entry.append(" ").append(c.name);
         if (c.what == suite::call::rename)
@@ -118,13 +113,16 @@ class planned_os : public suite::os {
     }
 };
 
-// Opens the output through `sys`, writes `content` and commits: 0 or the error number.
+// Opens the output through `sys`, writes `content` and commits as a program does, its
+// messages on standard error: 0 or the error number.
 int write_output(suite::os& sys, const std::string& path, const std::string& content = kNew) {
     suite::output_file out(path, sys);
     if (const int error = out.open())
         return error;
     std::fputs(content.c_str(), out.stream());
-    return out.commit();
+    const suite::outcome result = out.commit();
+    suite::report_outcome(path, result);
+    return result.error;
 }
 
 std::set<std::string> names_in(const fs::path& dir) {
@@ -683,7 +681,7 @@ TEST(OutputLayer, ThePrivateFileFallsBackAndBlamesTheTemporaryFolder) {
         int error = out.open();
         if (error == 0) {
             std::fputs(kNew.c_str(), out.stream());
-            error = out.commit();
+            error = out.commit().error;
         }
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(out.blamed(), c.blamed != nullptr ? c.blamed : s.target.string());

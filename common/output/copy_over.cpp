@@ -1,13 +1,12 @@
 // Writing the new content over the target itself, for a regular file whose name cannot
-// be renamed over or that a new file cannot stand in for.
+// be renamed over, or that a new file cannot stand in for.
 //
 // Invariant: no byte of the target changes before the new content is whole in a private
 // file and the space it adds is taken: reserved where the file system can, else written
 // past the old end first, and cut off again should that fail. An overwrite that still
-// fails part-way (a copy-on-write file system needs new space for every block it
-// overwrites) writes the whole content again from the start, as `>` would. So a full
-// disk keeps the old content wherever blocks are overwritten in place, and only an
-// interruption during the copy leaves the target part new, part old.
+// fails part-way (a file system that writes every block anew: btrfs, or XFS where the
+// blocks are shared with a copy) writes the whole content again from the start, as `>`
+// would; should that fail too, the target is left part written, and the result says so.
 #include <cerrno>
 #include <cstdlib>
 
@@ -20,12 +19,12 @@ constexpr std::size_t kCopyBlock = 1 << 16;
 constexpr int kPrivate = O_RDWR | O_CLOEXEC;
 
 // The content's bytes from `from` up to `to`, at the same offsets in the target.
-int copy(target& t, off_t from, off_t to) {
+int copy(target& t, int content, off_t from, off_t to) {
     char block[kCopyBlock];
     for (off_t at = from; at < to;) {
         const auto want = static_cast<std::size_t>(to - at < off_t{kCopyBlock} ? to - at : off_t{kCopyBlock});
         std::size_t got = 0;
-        if (const int error = t.sys.read_at(t.content.get(), block, want, at, got))
+        if (const int error = t.sys.read_at(content, block, want, at, got))
             return error;
         if (got == 0)
             return EIO;   // the private file lost bytes it had
@@ -36,66 +35,68 @@ int copy(target& t, off_t from, off_t to) {
     return 0;
 }
 
-// The old content is part gone: the blocks are freed and the new content written whole,
-// as `>` writes it. The first error stands when that fails too.
-int write_again(target& t, int first_error) {
-    const bool whole = t.sys.truncate(t.file.get(), 0) == 0 && copy(t, 0, t.content_info.size) == 0;
-    return whole ? 0 : first_error;
+// A new output whose name the folder will not take by a rename: created as `>` creates it.
+int create(target& t) {
+    const int error = t.sys.open(t.folder.get(), t.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
+                                 0666, t.file.out());
+    if (error != 0)
+        return error == EEXIST ? kChangedDuringRun : error;
+    return t.sys.stat(t.file.get(), "", true, t.info);
+}
+
+// Where the copy may start: the space past the old end taken, or that tail written.
+int take_space(target& t, int content, off_t old_size, off_t size, off_t& tail) {
+    int error = size > old_size ? t.sys.reserve(t.file.get(), old_size, size - old_size) : 0;
+    tail = error == 0 ? size : old_size;
+    if (error == EOPNOTSUPP && (error = copy(t, content, old_size, size)) != 0)
+        (void)t.sys.truncate(t.file.get(), old_size);
+    return error;
 }
 
 }  // namespace
 
 // Beside the target, unnamed, where its folder takes such a file; else in TMPDIR, /tmp
 // or memory. When none will do, the temporary folder tried first is to blame.
-int open_over(target& t) {
-    t.content_place.clear();
-    if (t.sys.open_unnamed(t.folder.get(), ".", kPrivate, 0600, t.content.out()) == 0)
+int open_over(target& t, over& o) {
+    if (t.sys.open_unnamed(t.folder.get(), ".", kPrivate, 0600, o.content.out()) == 0)
         return 0;
     const char* tmpdir = std::getenv("TMPDIR");
-    t.content_place = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-    const int error = t.sys.open_unnamed(AT_FDCWD, t.content_place.c_str(), kPrivate, 0600, t.content.out());
+    o.place = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    const int error = t.sys.open_unnamed(AT_FDCWD, o.place.c_str(), kPrivate, 0600, o.content.out());
     if (error == 0)
         return 0;
-    if (t.content_place != "/tmp" && t.sys.open_unnamed(AT_FDCWD, "/tmp", kPrivate, 0600, t.content.out()) == 0) {
-        t.content_place = "/tmp";
+    if (o.place != "/tmp" && t.sys.open_unnamed(AT_FDCWD, "/tmp", kPrivate, 0600, o.content.out()) == 0) {
+        o.place = "/tmp";
         return 0;
     }
-    if (t.sys.memory_file(t.content.out()) != 0)
+    if (t.sys.memory_file(o.content.out()) != 0)
         return error;
-    t.content_place.clear();
+    o.place.clear();
     return 0;
 }
 
-// The space the new content adds past the old end, before the first old byte changes: a
-// full disk fails here. A file system that cannot reserve space has that tail written
-// first. (What exists is overwritten in place, but for copy on write.)
-int prepare_over(target& t) {
-    int error = t.sys.stat(t.content.get(), "", true, t.content_info);
-    if (error != 0 || t.content_info.size <= t.info.size)
-        return error;
-    error = t.sys.reserve(t.file.get(), t.info.size, t.content_info.size - t.info.size);
-    t.reserved = error == 0;
-    return error == EOPNOTSUPP ? 0 : error;
-}
-
-int install_over(target& t) {
-    (void)t.sys.lock(t.file.get());   // where locks fail, installs just do not take turns
-    file_info now;
-    int error = stands_as_opened(t);
+int install_over(target& t, int content, outcome& result) {
+    if (t.exists)
+        (void)t.sys.lock(t.file.get());   // without it, installs just do not take turns
+    int error = t.exists ? 0 : create(t);
+    file_info now, whole;
+    if (error == 0 && (error = holds(t, t.name, t.info)) == ENOENT)
+        error = kChangedDuringRun;
     if (error == 0)
         error = t.sys.stat(t.file.get(), "", true, now);
-    if (error != 0)
-        return error;
-    const off_t size = t.content_info.size;
-    const off_t tail = t.reserved || size <= now.size ? size : now.size;
-    if (tail < size && (error = copy(t, tail, size)) != 0) {
-        (void)t.sys.truncate(t.file.get(), now.size);
-        return error;
-    }
-    if ((error = copy(t, 0, tail)) != 0)
-        error = write_again(t, error);
     if (error == 0)
-        error = t.sys.truncate(t.file.get(), size);
+        error = t.sys.stat(content, "", true, whole);
+    off_t tail = 0;
+    if (error != 0 || (error = take_space(t, content, now.size, whole.size, tail)) != 0)
+        return error;
+    result.output = holds::part_new;
+    if ((error = copy(t, content, 0, tail)) != 0 && t.sys.truncate(t.file.get(), 0) == 0 &&
+        copy(t, content, 0, whole.size) == 0)
+        error = 0;   // written again whole; where that fails too, the first error stands
+    if (error == 0)
+        error = t.sys.truncate(t.file.get(), whole.size);
+    if (error == 0)
+        result.output = holds::new_content;
     return error == 0 ? t.sys.sync(t.file.get()) : error;
 }
 

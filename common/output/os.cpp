@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <iterator>
 #include <limits>
 
 namespace suite {
@@ -46,11 +48,36 @@ int write_whole(int fd, const char* data, std::size_t size, off_t at) {
     return 0;
 }
 
-// The byte the installs lock: one that no file reaches, so a lock another program takes
-// on the file's content (flock, fcntl) is never waited for.
+// The installs' lock: an OFD write lock on one byte that no file reaches, so that only a
+// lock over the whole file (fcntl's or lockf's to its end, an OFD lock) could meet it.
+// It is told apart from those by its exact place, and waited for alone: an install
+// holds it for a rename and a sync, so a holder stuck past the tries is let be.
 constexpr off_t kInstallLockByte = std::numeric_limits<off_t>::max();
+constexpr int kLockTries = 1000;
+constexpr long kLockPause = 10'000'000;   // 10 ms
+
+struct flock install_lock() {
+    struct flock byte {};
+    byte.l_type = F_WRLCK;
+    byte.l_whence = SEEK_SET;
+    byte.l_start = kInstallLockByte;
+    byte.l_len = 1;
+    return byte;
+}
+
+bool is_install_lock(const struct flock& held) {
+    return held.l_type == F_WRLCK && held.l_pid == -1 && held.l_start == kInstallLockByte && held.l_len == 1;
+}
 
 }  // namespace
+
+const char* call_name(call what) {
+#define SUITE_OS_CALL_NAME(name) #name,
+    static const char* const kNames[] = {SUITE_OS_CALLS(SUITE_OS_CALL_NAME)};
+#undef SUITE_OS_CALL_NAME
+    static_assert(std::size(kNames) == kCallCount);
+    return kNames[static_cast<int>(what)];
+}
 
 int os::open(int folder, const char* path, int flags, mode_t mode, int& fd) {
     return hook({call::open, path}, [&] { return result((fd = ::openat(folder, path, flags, mode)) >= 0); });
@@ -191,15 +218,22 @@ int os::control(int fd, int command, int argument, int& answer) {
 
 int os::lock(int fd) {
     return hook({call::lock}, [&] {
-        struct flock byte {};
-        byte.l_type = F_WRLCK;
-        byte.l_whence = SEEK_SET;
-        byte.l_start = kInstallLockByte;
-        byte.l_len = 1;
-        int done;
-        while ((done = ::fcntl(fd, F_OFD_SETLKW, &byte)) != 0 && errno == EINTR) {
+        for (int tries = 0; tries < kLockTries; ++tries) {
+            struct flock byte = install_lock();
+            if (::fcntl(fd, F_OFD_SETLK, &byte) == 0)
+                return 0;
+            if (errno != EAGAIN && errno != EACCES)
+                return errno;
+            byte = install_lock();
+            if (::fcntl(fd, F_OFD_GETLK, &byte) != 0)
+                return errno;
+            // Another program's lock over that byte, a whole-file one: not waited for.
+            if (byte.l_type != F_UNLCK && !is_install_lock(byte))
+                return EAGAIN;
+            const timespec pause{0, kLockPause};
+            ::nanosleep(&pause, nullptr);
         }
-        return result(done == 0);
+        return EAGAIN;
     });
 }
 

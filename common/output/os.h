@@ -1,8 +1,9 @@
-// The calls the output layer makes to the operating system, each returning 0 or an
-// error number. Every call passes through one hook, hook(), which the programs leave as
-// it is and a test overrides to fail, watch or alter any call, or to change the world
-// between two calls. close is not among them: Linux releases a descriptor whatever close
-// says, so it cannot fail a run.
+// The calls the output layer makes to the operating system. Most return 0 or an error
+// number; start_writeback returns nothing (a hint) and keeps_set_id_bits a yes or no.
+// Every call but those of the signal handler (temporary_names.cpp), which may call no
+// hook, passes through one hook, hook(): the programs leave it as it is, and a test
+// overrides it to fail, watch or alter a call, or to change the world between two calls.
+// close is not among them: Linux releases a descriptor whatever close says.
 #pragma once
 
 #include <sys/types.h>
@@ -29,36 +30,17 @@ inline bool same_file(const file_info& a, const file_info& b) {
     return a.device == b.device && a.inode == b.inode;
 }
 
-// The calls, as the hook tells them apart.
-enum class call {
-    open,              // openat of a path
-    open_unnamed,      // an unnamed file in a folder (O_TMPFILE)
-    memory_file,       // an unnamed file in memory
-    stat,
-    read_link,
-    write,             // at the descriptor's offset
-    write_at,
-    read_at,
-    start_writeback,   // a hint: its failure costs only time
-    reserve,
-    truncate,
-    sync,
-    sync_file_system,
-    link,
-    rename,
-    unlink,
-    change_owner,
-    change_mode,
-    get_flags,
-    set_flags,
-    list_attributes,
-    get_attribute,
-    set_attribute,
-    remove_attribute,
-    control,
-    lock,
-    keeps_set_id,      // 0 when this process keeps set-id bits on a write (CAP_FSETID)
-};
+// The calls, as the hook tells them apart; call_name() gives each its name.
+#define SUITE_OS_CALLS(X)                                                                                     \
+    X(open) X(open_unnamed) X(memory_file) X(stat) X(read_link) X(write) X(write_at) X(read_at)               \
+    X(start_writeback) X(reserve) X(truncate) X(sync) X(sync_file_system) X(link) X(rename) X(unlink)         \
+    X(change_owner) X(change_mode) X(get_flags) X(set_flags) X(list_attributes) X(get_attribute)              \
+    X(set_attribute) X(remove_attribute) X(control) X(lock) X(keeps_set_id)
+#define SUITE_OS_CALL_ENUM(name) name,
+enum class call { SUITE_OS_CALLS(SUITE_OS_CALL_ENUM) };
+#undef SUITE_OS_CALL_ENUM
+const char* call_name(call what);
+inline constexpr int kCallCount = static_cast<int>(call::keeps_set_id) + 1;
 
 class os {
   public:
@@ -103,7 +85,8 @@ class os {
     int remove_attribute(int fd, const char* name);
     // fcntl with F_GETFL, F_SETFL or F_DUPFD_CLOEXEC: the flags or the copy in `answer`.
     int control(int fd, int command, int argument, int& answer);
-    // Waits for the write lock of the installs to `fd`'s file, held until it is closed.
+    // The installs' lock on `fd`'s file, held until it is closed: waits only while another
+    // install holds it, never for another program's lock (EAGAIN, and no lock).
     int lock(int fd);
     // Whether this process keeps set-id bits when it writes a file (CAP_FSETID).
     bool keeps_set_id_bits();
@@ -114,9 +97,9 @@ class os {
     struct call_view {
         call what;
         const char* name = "";
-        unsigned flags = 0;          // rename's
-        file_info* info = nullptr;   // stat
-        std::string* text = nullptr; // read_link, list_attributes, get_attribute
+        unsigned flags = 0;           // rename's
+        file_info* info = nullptr;    // stat
+        std::string* text = nullptr;  // read_link, list_attributes, get_attribute
     };
     // Every call comes here; `real` makes it. A test overrides this alone.
     virtual int hook(const call_view& /*view*/, const std::function<int()>& real) { return real(); }

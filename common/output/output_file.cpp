@@ -1,20 +1,11 @@
-// The policy: which way an output is written, decided once from what the kernel opened;
-// the fallback to copy over where the kernel refuses a new file or the rename; and the
-// stream whose bytes reach the output.
+// One output: its phases, the way decided at open visited at each step, the fallback to
+// copy over, and the stream whose bytes reach the output.
 #include "common/output/output_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <charconv>
-#include <climits>
 #include <cstdio>
-#include <cstring>
 
 #include "common/output/output_ways.h"
-#include "common/process.h"
 
 namespace suite {
 
@@ -22,57 +13,89 @@ using namespace output;
 
 namespace {
 
-constexpr int kMostLinks = 40;   // as many as the kernel follows in one path
 constexpr off_t kWritebackStretch = 1 << 20;
 
-// Defined below the class: where the last part of the path leads, what the kernel opens
-// there, and the way that follows.
-int follow_last_part(target& t, std::string path, pid_t& process, int& fd);
-int open_named(target& t, const std::string& path);
-way classify(const target& t);
-int open_way(target& t);
-int prepare_way(target& t);
-int install_way(target& t);
+template <typename... Steps>
+struct steps : Steps... {
+    using Steps::operator()...;
+};
+
+// What keeps a new file from standing in the folder or carrying the old one's owner,
+// flags or attributes, or the kernel from renaming it over the old one.
+bool cannot_carry(int error) {
+    return error == EPERM || error == EACCES || error == EROFS || error == EINVAL || error == EOPNOTSUPP ||
+           error == ENOTTY;
+}
+
+enum class phase { unopened, writing, prepared, ended };
 
 }  // namespace
 
-// The output, and what the stream's writes reach: the descriptor, the first error they met.
 struct output_file::state {
-    state(os& sys, const std::string& path) : out(sys), blamed(path) {}
-    output::target out;
-    std::string blamed;
-    int error = 0;
-    bool dropping = false;   // discard(): the stream's last bytes go nowhere
-    off_t written = 0;
-    off_t handed_to_disk = 0;
+    explicit state(os& sys) : t(sys) {}
+    output::target t;
+    output::way how;
+    phase now = phase::unopened;
+    outcome result;            // the error, where the output stands, what was left beside it
+    bool content_filled = false;   // the error is the private content's: its folder is to blame
+    off_t written = 0;         // bytes the stream took
+    off_t handed_to_disk = 0;  // of them, those whose writeback was started
+    int fd() const { return std::visit(steps{[&](const through&) { return t.file.get(); },
+                                             [](const auto& w) { return w.content.get(); }},
+                                       how); }
 };
 
-output_file::output_file(std::string path, os& sys)
-    : path_(std::move(path)), state_(std::make_unique<state>(sys, path_)) {}
+output_file::output_file(std::string path, os& sys) : path_(std::move(path)), state_(std::make_unique<state>(sys)) {}
 
 output_file::~output_file() {
     discard();
 }
 
 const std::string& output_file::blamed() const {
-    return state_->blamed;
+    const over* o = std::get_if<over>(&state_->how);
+    return o != nullptr && !o->place.empty() && state_->content_filled ? o->place : path_;
+}
+
+namespace {
+
+// Where the kernel will not let a new file stand for the old one, the old one is written
+// over in place instead: at open (the folder takes no new file, or the new one cannot
+// carry the old owner, flags or attributes) from a private file made for it; at install
+// (the rename is refused) from the content already whole beside it.
+int fall_back_to_over(target& t, way& how, outcome& result, phase now) {
+    beside& b = std::get<beside>(how);
+    if (now == phase::prepared) {
+        const int error = install_over(t, b.content.get(), result);
+        drop_beside(t, b, result);
+        return error;
+    }
+    drop_beside(t, b, result);
+    return open_over(t, how.emplace<over>());
+}
+
+}  // namespace
+
+outcome output_file::not_ready() const {
+    outcome result;
+    result.error = EBADF;
+    result.blamed = path_;
+    return result;
 }
 
 int output_file::open() {
-    target& t = state_->out;
-    pid_t process = 0;
-    int fd = -1;
-    int error = follow_last_part(t, path_, process, fd);
+    state& s = *state_;
+    target& t = s.t;
+    int error = s.now == phase::unopened ? resolve(t, path_, s.how) : EBADF;
     if (error == 0)
-        error = fd >= 0 ? open_descriptor_path(t, path_, process, fd) : open_named(t, path_);
-    if (error == 0)
-        error = open_way(t);
-    if (error != 0 && !t.content_place.empty())
-        state_->blamed = t.content_place;
-    if (error == 0)
-        stream_ = fopencookie(state_.get(), "w", {nullptr, &write_to_sink, nullptr, nullptr});
-    if (error == 0 && stream_ == nullptr)
-        error = last_error();
+        error = std::visit(steps{[](through&) { return 0; }, [&](beside& b) { return open_beside(t, b); },
+                                 [&](over& o) { return open_over(t, o); }},
+                           s.how);
+    if (error != 0 && t.exists && std::holds_alternative<beside>(s.how) && cannot_carry(error))
+        error = fall_back_to_over(t, s.how, s.result, s.now);
+    s.content_filled = error != 0;
+    if (error == 0 && (stream_ = fopencookie(&s, "w", {nullptr, &write_to_sink, nullptr, nullptr})) == nullptr)
+        error = errno != 0 ? errno : ENOMEM;
+    s.now = error == 0 ? phase::writing : phase::ended;
     if (error != 0)
         discard();
     return error;
@@ -82,270 +105,100 @@ int output_file::open() {
 // asks, the count of bytes taken comes back, 0 on an error.
 ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t size) {
     state& s = *static_cast<state*>(cookie);
-    if (s.dropping)
-        return static_cast<ssize_t>(size);
-    if (s.error == 0) {
-        s.error = s.out.sys.write(s.out.stream_fd(), data, size);
+    if (s.now != phase::writing)
+        return static_cast<ssize_t>(size);   // discard(): the stream's last bytes go nowhere
+    if (s.result.error == 0) {
+        s.result.error = s.t.sys.write(s.fd(), data, size);
         // A private file that fills is the fault of its folder, not of the output.
-        if ((s.error == ENOSPC || s.error == EDQUOT) && !s.out.content_place.empty())
-            s.blamed = s.out.content_place;
+        s.content_filled = s.result.error == ENOSPC || s.result.error == EDQUOT;
     }
-    if (s.error != 0)
+    if (s.result.error != 0)
         return 0;
     s.written += static_cast<off_t>(size);
     // The disk starts on each finished stretch of a new file while the program goes on,
     // so that the sync before the rename has little left to wait for.
-    if (s.out.how == way::replace_beside && s.written - s.handed_to_disk >= kWritebackStretch) {
-        s.out.sys.start_writeback(s.out.stream_fd(), s.handed_to_disk, s.written - s.handed_to_disk);
+    if (std::holds_alternative<beside>(s.how) && s.written - s.handed_to_disk >= kWritebackStretch) {
+        s.t.sys.start_writeback(s.fd(), s.handed_to_disk, s.written - s.handed_to_disk);
         s.handed_to_disk = s.written;
     }
     return static_cast<ssize_t>(size);
 }
 
-// The stream's last bytes, then all that can fail before the target changes.
-int output_file::prepare() {
-    if (stream_ == nullptr)
-        return EBADF;
+outcome output_file::prepare() {
+    state& s = *state_;
+    if (s.now != phase::writing)
+        return not_ready();
     const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    s.now = phase::prepared;
     std::fclose(stream_);
     stream_ = nullptr;
-    int error = state_->error != 0 ? state_->error : flushed ? 0 : EIO;
+    int& error = s.result.error;
+    if (error == 0 && !flushed)
+        error = EIO;
     if (error == 0)
-        error = prepare_way(state_->out);
-    if (error != 0)
-        discard();
-    return error;
-}
-
-int output_file::install() {
-    target& t = state_->out;
-    if (stream_ != nullptr || (t.file.get() < 0 && t.content.get() < 0))
-        return EBADF;
-    const int error = install_way(t);
-    if (!t.left_behind.empty()) {
-        const std::string what = t.left_foreign ? "a file another process put in its place" : "what stood there before";
-        report(path_, what + " is left beside it as " + quote_name(t.left_behind) +
-                          (t.left_error != 0 ? std::string(": ") + std::strerror(t.left_error) : ""));
-    }
+        error = std::visit(steps{[](through&) { return 0; }, [&](beside& b) { return prepare_beside(s.t, b); },
+                                 [](over&) { return 0; }},
+                           s.how);
+    if (error == 0)
+        return {};   // what was left beside the output comes with the install
+    s.result.blamed = blamed();
     discard();
-    return error;
+    return s.result;
 }
 
-int output_file::commit() {
-    if (const int error = prepare())
-        return error;
-    return install();
+outcome output_file::install() {
+    state& s = *state_;
+    if (s.now != phase::prepared)
+        return not_ready();
+    target& t = s.t;
+    int& error = s.result.error;
+    error = std::visit(steps{[](through&) { return 0; },
+                             [&](beside& b) {
+                                 const int failed = install_beside(t, b, s.result);
+                                 // The kernel refuses the rename: the private content is copied over.
+                                 return rename_refused(failed) ? fall_back_to_over(t, s.how, s.result, s.now) : failed;
+                             },
+                             [&](over& o) { return install_over(t, o.content.get(), s.result); }},
+                       s.how);
+    s.result.blamed = path_;
+    discard();
+    return s.result;
+}
+
+outcome output_file::commit() {
+    const outcome prepared = prepare();
+    return prepared.error != 0 ? prepared : install();
 }
 
 bool output_file::same_target(const output_file& other) const {
-    const target& a = state_->out;
-    const target& b = other.state_->out;
+    const target& a = state_->t;
+    const target& b = other.state_->t;
     if (a.exists != b.exists)
         return false;
     // Two new files are the same only by the same name in the same folder.
     return a.exists ? same_file(a.info, b.info) : same_file(a.folder_info, b.folder_info) && a.name == b.name;
 }
 
+bool output_file::is_file(int fd) const {
+    file_info other;
+    return state_->t.exists && state_->t.sys.stat(fd, "", true, other) == 0 && same_file(other, state_->t.info);
+}
+
 void output_file::discard() {
+    state& s = *state_;
     if (stream_ != nullptr) {
-        state_->dropping = true;
+        s.now = phase::ended;
         std::fclose(stream_);
         stream_ = nullptr;
     }
-    target& t = state_->out;
-    drop_beside(t);
-    t.file = descriptor();
-    t.folder = descriptor();
-    t.content = descriptor();
-    t.folder_to_sync = descriptor();
-}
-
-namespace {
-
-std::string folder_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
-// Whether the entry `name` of `folder` is the link of a process's descriptor: the kernel
-// names such a folder /proc/PID/fd or /proc/PID/task/TID/fd. Without /proc there is none.
-int descriptor_link(os& sys, const descriptor& folder, const std::string& name, pid_t& process, int& fd) {
-    std::string where;
-    const int error = sys.read_link(AT_FDCWD, ("/proc/self/fd/" + std::to_string(folder.get())).c_str(), where);
-    if (error != 0)
-        return error == ENOENT ? 0 : error;
-    unsigned pid = 0, thread = 0, number = 0;
-    int end = 0;
-    const bool named = (std::sscanf(where.c_str(), "/proc/%u/fd%n", &pid, &end) == 1 ||
-                        std::sscanf(where.c_str(), "/proc/%u/task/%u/fd%n", &pid, &thread, &end) == 2) &&
-                       where.size() == static_cast<std::size_t>(end);
-    const auto [rest, failed] = std::from_chars(name.data(), name.data() + name.size(), number);
-    if (named && failed == std::errc() && rest == name.data() + name.size() && number <= INT_MAX) {
-        fd = static_cast<int>(number);
-        process = static_cast<pid_t>(pid);
+    s.now = phase::ended;
+    if (beside* b = std::get_if<beside>(&s.how)) {
+        drop_beside(s.t, *b, s.result);
+        b->folder_to_sync = descriptor();
     }
-    return 0;
+    std::visit(steps{[](through&) {}, [](auto& w) { w.content = descriptor(); }}, s.how);
+    s.t.file = descriptor();
+    s.t.folder = descriptor();
 }
 
-// Where the last part of a path leads through symbolic links: the folder holding the
-// final entry and its name, or the descriptor a /proc/PID/fd/N link names. The parts
-// before the last are the kernel's to follow, magic links among them; links in the last
-// part are read only to tell a descriptor path, and what is written is always what the
-// kernel opens.
-int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
-    descriptor from(AT_FDCWD);
-    for (int links = 0; links <= kMostLinks; ++links) {
-        descriptor folder;
-        if (const int error = t.sys.open(from.get(), folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0,
-                                         folder.out()))
-            return error;
-        const std::string name = name_of(path);
-        file_info entry;
-        const int error = t.sys.stat(folder.get(), name.c_str(), false, entry);
-        if (error != 0 && error != ENOENT)
-            return error;
-        // A missing entry can be a descriptor link too: /dev/fd/N of a closed N.
-        const bool link = error == 0 && S_ISLNK(entry.mode);
-        if (link || error == ENOENT)
-            if (const int failed = descriptor_link(t.sys, folder, name, process, fd))
-                return failed;
-        if (fd >= 0)
-            return 0;
-        if (!link) {
-            t.folder = std::move(folder);
-            t.name = name;
-            t.exists = error == 0;
-            return 0;
-        }
-        if (const int failed = t.sys.read_link(folder.get(), name.c_str(), path))
-            return failed;
-        from = std::move(folder);
-    }
-    return ELOOP;
-}
-
-// A name that was absent at the look-up must be absent still: a file that appeared is
-// never written, whoever made it. In a shared sticky folder the kernel judges it first,
-// through an open that may create, as it judges `>`.
-int open_absent(target& t, const std::string& path) {
-    descriptor appeared;
-    int error = t.sys.open(AT_FDCWD, path.c_str(), O_PATH | O_CLOEXEC, 0, appeared.out());
-    if (error != 0)
-        return error == ENOENT ? 0 : error;
-    if (t.folder_info.mode & S_ISVTX) {
-        descriptor judged;
-        error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666,
-                           judged.out());
-        if (error != 0 && error != ENXIO)   // ENXIO: a FIFO nobody reads
-            return error;
-    }
-    return kChangedDuringRun;
-}
-
-// The kernel opens the target as `>` would, only without truncating it. (That the name
-// still stands for the file it opened is checked when the content is put in place.)
-int open_named(target& t, const std::string& path) {
-    if (const int error = t.sys.stat(t.folder.get(), "", true, t.folder_info))
-        return error;
-    if (!t.exists)
-        return open_absent(t, path);
-    // In a shared sticky folder the kernel judges a file another user owns only for an
-    // open that may create it, as `>` does.
-    const int create = (t.folder_info.mode & S_ISVTX) ? O_CREAT : 0;
-    int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | create, 0666, t.file.out());
-    if (error == ENOENT) {   // gone since the look-up: a new file
-        t.exists = false;
-        return 0;
-    }
-    return error != 0 ? error : t.sys.stat(t.file.get(), "", true, t.info);
-}
-
-// What the kernel opened decides the way, once.
-way classify(const target& t) {
-    if (t.through_descriptor || (t.exists && !S_ISREG(t.info.mode)))
-        return way::write_through;
-    // A name the kernel will not rename over, or one made beside it could not go again.
-    if (t.exists && (t.info.mount_root || t.folder_info.fixed_names))
-        return way::copy_over;
-    return way::replace_beside;
-}
-
-// What keeps a new file from standing in the folder or carrying the old one's owner,
-// flags or attributes: the target is then written over in place rather than refused or
-// opened wider.
-bool cannot_carry(int error) {
-    return error == EPERM || error == EACCES || error == EROFS || error == EINVAL || error == EOPNOTSUPP ||
-           error == ENOTTY;
-}
-
-int open_way(target& t) {
-    t.how = classify(t);
-    switch (t.how) {
-    case way::write_through:
-        return 0;
-    case way::copy_over:
-        return open_over(t);
-    case way::replace_beside:
-        break;
-    }
-    const int error = open_beside(t);
-    if (!t.exists || !cannot_carry(error))
-        return error;
-    drop_beside(t);
-    t.content = descriptor();
-    t.how = way::copy_over;   // a new file could not stand for the old one
-    return open_over(t);
-}
-
-int prepare_way(target& t) {
-    switch (t.how) {
-    case way::write_through:
-        return 0;
-    case way::replace_beside:
-        return prepare_beside(t);
-    case way::copy_over:
-        return prepare_over(t);
-    }
-    return EINVAL;
-}
-
-int install_way(target& t) {
-    switch (t.how) {
-    case way::write_through:
-        return 0;
-    case way::copy_over:
-        return install_over(t);
-    case way::replace_beside:
-        break;
-    }
-    const int error = install_beside(t);
-    if (!t.exists || !rename_refused(error))
-        return error;
-    drop_beside(t);
-    t.how = way::copy_over;   // the kernel refuses the rename: the private content is copied over
-    const int failed = prepare_over(t);
-    return failed != 0 ? failed : install_over(t);
-}
-
-}  // namespace
-
-namespace output {
-
-bool rename_refused(int error) {
-    return error == EXDEV || error == EBUSY || error == EPERM;
-}
-
-int stands_as_opened(target& t) {
-    file_info entry;
-    const int error = t.sys.stat(t.folder.get(), t.name.c_str(), false, entry);
-    if (error != 0)
-        return error == ENOENT ? kChangedDuringRun : error;
-    return same_file(entry, t.info) ? 0 : kChangedDuringRun;
-}
-
-}  // namespace output
 }  // namespace suite

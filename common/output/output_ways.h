@@ -1,16 +1,18 @@
-// Inside the output layer: one output as the kernel resolved it, and the three ways it is
-// written (write_through.cpp, replace_beside.cpp, copy_over.cpp).
+// Inside the output layer: one output as the kernel resolved it (resolve.cpp), and the
+// three ways it is written, each with its own state (replace_beside.cpp, copy_over.cpp;
+// write through needs none).
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <utility>
+#include <variant>
 
+#include "common/outcome.h"
 #include "common/output/os.h"
 
 namespace suite::output {
@@ -35,60 +37,64 @@ class descriptor {
     int fd_;
 };
 
-enum class way { write_through, replace_beside, copy_over };
-
-// One output's target as the kernel resolved it, and what the way chosen for it holds.
+// The target as the kernel opened it: fixed at open for the whole run.
 struct target {
     explicit target(os& sys) : sys(sys) {}
     os& sys;
-    way how = way::replace_beside;
-    bool exists = false;
-    bool through_descriptor = false;   // the path's last part names a descriptor
-    descriptor file;                   // the target opened to write; none while it does not exist
-    file_info info;                    // the target, while it exists
-    descriptor folder;                 // the folder whose entry `name` is the target (O_PATH)
+    bool exists = false;   // the name stood for a file at open
+    descriptor file;       // that file opened to write; for a new one, only once a copy over creates it
+    file_info info;        // the file `file` holds
+    descriptor folder;     // the folder whose entry `name` is the target (O_PATH)
     std::string name;
     file_info folder_info;
-    descriptor content;                // the new content, where it is not written into the target
-    file_info content_info;            // once prepared
-    // Copy over: where the content waits, blamed when it fills; "" beside the target or in memory.
-    std::string content_place;
-    bool reserved = false;             // copy over: the space for the content is taken
-    descriptor folder_to_sync;         // replace beside: opened before the swap
-    std::string temporary;             // replace beside: the content's name in the folder, if it has one
-    int slot = -1;                     // where a signal finds that name
-    // A file the install left beside the target: what stood there before (left_error, if
-    // any, says why it was not removed), or a file another process put on the content's name.
-    std::string left_behind;
-    int left_error = 0;
-    bool left_foreign = false;
-
-    // What the stream writes to: the target itself when written through, else the content.
-    int stream_fd() const { return how == way::write_through ? file.get() : content.get(); }
 };
 
-// Each way: open makes what the stream writes to; prepare does everything that can fail
-// before the target changes; install puts the content in place. Each returns 0 or the
-// error number.
-int open_descriptor_path(target& t, const std::string& path, pid_t process, int fd);
-int open_beside(target& t);
-int prepare_beside(target& t);
-int install_beside(target& t);
-void drop_beside(target& t);   // removes the content's name, where it was not installed
-int open_over(target& t);
-int prepare_over(target& t);
-int install_over(target& t);
-// Whether an error from the rename that would install says the kernel refuses to rename
-// over this target at all: it is then copied over.
+// Written straight into target::file, at its offset.
+struct through {};
+
+// A new file in the target's folder, swapped in by one rename.
+struct beside {
+    descriptor content;
+    file_info content_info;       // which file the content is, to know it by
+    std::string temporary;        // its name in the folder, while it has one
+    int slot = -1;                // where a signal finds that name
+    descriptor folder_to_sync;    // opened when prepared
+};
+
+// The content in a private file, then copied over the target.
+struct over {
+    descriptor content;
+    std::string place;   // the folder it waits in; "" beside the target or in memory
+};
+
+using way = std::variant<through, beside, over>;
+
+// Follows the path, opens the target as `>` would and decides the way, once.
+int resolve(target& t, const std::string& path, way& how);
+// Whether `name` in the target's folder holds `file`: 0, kChangedDuringRun for another
+// file, or the look's error (ENOENT for none).
+int holds(target& t, const std::string& name, const file_info& file);
+
+// Each way's steps: open makes what the stream writes to; prepare makes the content
+// whole on disk; install puts it in place. Each returns 0 or the error number, and
+// install says in `result` what the output holds after a failure and what it left.
+int open_beside(target& t, beside& b);
+int prepare_beside(target& t, beside& b);
+int install_beside(target& t, beside& b, outcome& result);
+// Removes the content's name where it still holds the content; a name the folder keeps
+// (append-only) is emptied and named in `result`.
+void drop_beside(target& t, beside& b, outcome& result);
+// Whether a rename's error says the kernel will not rename over this target at all.
 bool rename_refused(int error);
-// 0 while the target's name stands for the file first opened; kChangedDuringRun once
-// another process pointed it elsewhere.
-int stands_as_opened(target& t);
+
+int open_over(target& t, over& o);
+// The content of `content` copied over the target, creating it for a new output.
+int install_over(target& t, int content, outcome& result);
 
 // Named temporary files (temporary_names.cpp), which a signal that ends the run removes
-// first. The asynchronous signals are held back while a name is made or removed and
-// registered or forgotten with it; the synchronous ones are never held, since the kernel
-// ends a process that raises one it holds.
+// first. The asynchronous signals are held back while a name is made, swapped or removed
+// and registered or forgotten with it; the synchronous ones are never held, since the
+// kernel ends a process that raises one it holds.
 class signals_held {
   public:
     signals_held();
