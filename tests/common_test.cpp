@@ -90,6 +90,8 @@ TEST(MessageQuoting, PrintableRangeEndsAtBlankAndTilde) {
         {"a b", "a b", "'a b'", "test: f: a b"},
         {"a~b", "a~b", "'a~b'", "test: f: a~b"},
         {"a\x7f" "b", R"('a'$'\177''b')", R"('a'$'\177''b')", R"(test: f: a\177b)"},
+        // An encoded surrogate (U+D800) is no character.
+        {"a\xed\xa0\x80" "b", R"('a'$'\355\240\200''b')", R"('a'$'\355\240\200''b')", R"(test: f: a\355\240\200b)"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(suite::quote_name(c.text), c.name);

@@ -51,6 +51,7 @@ class planned_os : public suite::os {
   public:
     int fail_at = 0;
     int error = EIO;
+    bool after_effect = false;   // call number `fail_at` is made, then reported failed
     int hook_at = 0;
     std::string hook_before;   // or before the first call logged so
     std::function<void()> between;
@@ -82,8 +83,11 @@ class planned_os : public suite::os {
             hook_before.clear();
             between();
         }
-        if (n == fail_at)
+        if (n == fail_at) {
+            if (after_effect)
+                real();
             return error;
+        }
         if (const auto plan = refused.find(log.back()); plan != refused.end())
             return plan->second;
         if (const auto plan = refused_once.find(log.back()); plan != refused_once.end()) {
@@ -246,9 +250,43 @@ TEST(OutputLayer, EveryFailedCallIsReportedAndLeavesThePreviousFile) {
             const bool may_fail = call == "sync" || call == "truncate";
             EXPECT_EQ(status, may_fail ? EIO : 0);
             EXPECT_EQ(now.substr(0, way.content.size()), status == 0 ? expected_after(way) : way.content);
+            EXPECT_EQ(status != 0, messages.find("; the new content stands all the same") != std::string::npos ||
+                                       messages.find("; it is left part written") != std::string::npos);
             const bool left = call.starts_with("unlink .out.tmp-");
             EXPECT_EQ(hidden_names(s.dir.path()).size(), left ? 1u : 0u);
             EXPECT_EQ(messages.find(" is left beside it as ") != std::string::npos, left) << messages;
+        }
+    }
+}
+
+// A call that took effect and then reported a failure (a write that landed, a rename
+// done): the status and the message still tell what the output holds, and every file
+// left beside it is named.
+TEST(OutputLayer, ACallThatFailsAfterItsEffectIsToldTruly) {
+    for (const Way& way : kWays) {
+        Scene clean;
+        prepare(clean, way);
+        ASSERT_EQ(write_output(clean.sys, clean.path, way.content), 0) << way.what;
+        for (int k = 1; k <= static_cast<int>(clean.sys.log.size()); ++k) {
+            SCOPED_TRACE(std::string(way.what) + ": call " + std::to_string(k) + ", " + clean.sys.log[k - 1]);
+            // An open that says it failed gives no descriptor: what it made cannot be known as ours.
+            if (clean.sys.log[k - 1].starts_with("open "))
+                continue;
+            Scene s;
+            prepare(s, way);
+            s.sys.fail_at = k;
+            s.sys.after_effect = true;
+            testing::internal::CaptureStderr();
+            const int status = write_output(s.sys, s.path, way.content);
+            const std::string messages = testing::internal::GetCapturedStderr();
+            const std::string now = harness::read_file(s.target);
+            if (status == 0 || messages.find("; the new content stands all the same") != std::string::npos) {
+                EXPECT_EQ(now, expected_after(way)) << messages;
+            } else if (messages.find("; it is left part written") == std::string::npos && !way.through_descriptor) {
+                EXPECT_EQ(now, way.exists ? kPrevious : "") << messages;
+            }
+            for (const std::string& name : hidden_names(s.dir.path()))
+                EXPECT_NE(messages.find(" is left beside it as " + name), std::string::npos) << messages;
         }
     }
 }

@@ -21,10 +21,6 @@
 namespace suite {
 namespace {
 
-int result(bool ok) {
-    return ok ? 0 : errno;
-}
-
 // An attribute's value or the list of names: neither is ever longer than this.
 template <typename Get>
 int fetch(std::string& out, Get get) {
@@ -79,17 +75,20 @@ const char* call_name(call what) {
     return kNames[static_cast<int>(what)];
 }
 
+int os::made(call what, const char* name, const std::function<bool()>& call) {
+    return hook({what, name}, [&] { return call() ? 0 : errno; });
+}
+
 int os::open(int folder, const char* path, int flags, mode_t mode, int& fd) {
-    return hook({call::open, path}, [&] { return result((fd = ::openat(folder, path, flags, mode)) >= 0); });
+    return made(call::open, path, [&] { return (fd = ::openat(folder, path, flags, mode)) >= 0; });
 }
 
 int os::open_unnamed(int folder, const char* path, int flags, mode_t mode, int& fd) {
-    return hook({call::open_unnamed, path},
-                [&] { return result((fd = ::openat(folder, path, flags | O_TMPFILE, mode)) >= 0); });
+    return made(call::open_unnamed, path, [&] { return (fd = ::openat(folder, path, flags | O_TMPFILE, mode)) >= 0; });
 }
 
 int os::memory_file(int& fd) {
-    return hook({call::memory_file}, [&] { return result((fd = ::memfd_create("output", MFD_CLOEXEC)) >= 0); });
+    return made(call::memory_file, "", [&] { return (fd = ::memfd_create("output", MFD_CLOEXEC)) >= 0; });
 }
 
 int os::stat(int folder, const char* path, bool follow, file_info& info) {
@@ -98,13 +97,8 @@ int os::stat(int folder, const char* path, bool follow, file_info& info) {
         const int flags = (*path == '\0' ? AT_EMPTY_PATH : 0) | (follow ? 0 : AT_SYMLINK_NOFOLLOW);
         if (::statx(folder, path, flags, STATX_BASIC_STATS, &x) != 0)
             return errno;
-        info = {makedev(x.stx_dev_major, x.stx_dev_minor),
-                x.stx_ino,
-                x.stx_mode,
-                x.stx_uid,
-                x.stx_gid,
-                static_cast<off_t>(x.stx_size),
-                (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0,
+        info = {makedev(x.stx_dev_major, x.stx_dev_minor), x.stx_ino, x.stx_mode, x.stx_uid, x.stx_gid,
+                static_cast<off_t>(x.stx_size), (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0,
                 (x.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0};
         return 0;
     });
@@ -128,34 +122,27 @@ int os::write_at(int fd, const char* data, std::size_t size, off_t at) {
 }
 
 int os::read_at(int fd, char* data, std::size_t size, off_t at, std::size_t& got) {
+    // A private file is read from a disk or memory, which no signal interrupts.
     return hook({call::read_at}, [&] {
-        ssize_t taken;
-        while ((taken = ::pread(fd, data, size, at)) < 0 && errno == EINTR) {
-        }
+        const ssize_t taken = ::pread(fd, data, size, at);
         got = taken < 0 ? 0 : static_cast<std::size_t>(taken);
-        return result(taken >= 0);
+        return taken >= 0 ? 0 : errno;
     });
 }
 
 void os::start_writeback(int fd, off_t at, off_t size) {
-    hook({call::start_writeback}, [&] { return result(::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE) == 0); });
+    made(call::start_writeback, "", [&] { return ::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE) == 0; });
 }
 
 int os::reserve(int fd, off_t at, off_t size) {
-    return hook({call::reserve}, [&] { return result(::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, size) == 0); });
+    return made(call::reserve, "", [&] { return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, size) == 0; });
 }
 
-int os::truncate(int fd, off_t size) {
-    return hook({call::truncate}, [&] { return result(::ftruncate(fd, size) == 0); });
-}
+int os::truncate(int fd, off_t size) { return made(call::truncate, "", [&] { return ::ftruncate(fd, size) == 0; }); }
 
-int os::sync(int fd) {
-    return hook({call::sync}, [&] { return result(::fsync(fd) == 0); });
-}
+int os::sync(int fd) { return made(call::sync, "", [&] { return ::fsync(fd) == 0; }); }
 
-int os::sync_file_system(int fd) {
-    return hook({call::sync_file_system}, [&] { return result(::syncfs(fd) == 0); });
-}
+int os::sync_file_system(int fd) { return made(call::sync_file_system, "", [&] { return ::syncfs(fd) == 0; }); }
 
 int os::link(int fd, int folder, const char* name) {
     return hook({call::link, name}, [&] {
@@ -163,32 +150,32 @@ int os::link(int fd, int folder, const char* name) {
         if (::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0)
             return 0;
         // Without /proc, the descriptor itself, which needs more privilege.
-        return errno != ENOENT ? errno : result(::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0);
+        return errno != ENOENT ? errno : ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0 ? 0 : errno;
     });
 }
 
 int os::rename(int folder, const char* from, const char* to, unsigned flags) {
-    return hook({call::rename, to, flags}, [&] { return result(::renameat2(folder, from, folder, to, flags) == 0); });
+    return hook({call::rename, to, flags}, [&] { return ::renameat2(folder, from, folder, to, flags) == 0 ? 0 : errno; });
 }
 
 int os::unlink(int folder, const char* name) {
-    return hook({call::unlink, name}, [&] { return result(::unlinkat(folder, name, 0) == 0); });
+    return made(call::unlink, name, [&] { return ::unlinkat(folder, name, 0) == 0; });
 }
 
 int os::change_owner(int fd, uid_t owner, gid_t group) {
-    return hook({call::change_owner}, [&] { return result(::fchown(fd, owner, group) == 0); });
+    return made(call::change_owner, "", [&] { return ::fchown(fd, owner, group) == 0; });
 }
 
 int os::change_mode(int fd, mode_t mode) {
-    return hook({call::change_mode}, [&] { return result(::fchmod(fd, mode) == 0); });
+    return made(call::change_mode, "", [&] { return ::fchmod(fd, mode) == 0; });
 }
 
 int os::get_flags(int fd, unsigned& flags) {
-    return hook({call::get_flags}, [&] { return result(::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0); });
+    return made(call::get_flags, "", [&] { return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0; });
 }
 
 int os::set_flags(int fd, unsigned flags) {
-    return hook({call::set_flags}, [&] { return result(::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0); });
+    return made(call::set_flags, "", [&] { return ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0; });
 }
 
 int os::list_attributes(int fd, std::string& names) {
@@ -204,16 +191,15 @@ int os::get_attribute(int fd, const char* name, std::string& value) {
 }
 
 int os::set_attribute(int fd, const char* name, const std::string& value) {
-    return hook({call::set_attribute, name},
-                [&] { return result(::fsetxattr(fd, name, value.data(), value.size(), 0) == 0); });
+    return made(call::set_attribute, name, [&] { return ::fsetxattr(fd, name, value.data(), value.size(), 0) == 0; });
 }
 
 int os::remove_attribute(int fd, const char* name) {
-    return hook({call::remove_attribute, name}, [&] { return result(::fremovexattr(fd, name) == 0); });
+    return made(call::remove_attribute, name, [&] { return ::fremovexattr(fd, name) == 0; });
 }
 
-int os::control(int fd, int command, int argument, int& answer) {
-    return hook({call::control}, [&] { return result((answer = ::fcntl(fd, command, argument)) >= 0); });
+int os::duplicate(int fd, int& copy) {
+    return made(call::duplicate, "", [&] { return (copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) >= 0; });
 }
 
 int os::lock(int fd) {

@@ -35,7 +35,7 @@ inline bool same_file(const file_info& a, const file_info& b) {
     X(open) X(open_unnamed) X(memory_file) X(stat) X(read_link) X(write) X(write_at) X(read_at)               \
     X(start_writeback) X(reserve) X(truncate) X(sync) X(sync_file_system) X(link) X(rename) X(unlink)         \
     X(change_owner) X(change_mode) X(get_flags) X(set_flags) X(list_attributes) X(get_attribute)              \
-    X(set_attribute) X(remove_attribute) X(control) X(lock) X(keeps_set_id)
+    X(set_attribute) X(remove_attribute) X(duplicate) X(lock) X(keeps_set_id)
 #define SUITE_OS_CALL_ENUM(name) name,
 enum class call { SUITE_OS_CALLS(SUITE_OS_CALL_ENUM) };
 #undef SUITE_OS_CALL_ENUM
@@ -83,8 +83,8 @@ class os {
     int get_attribute(int fd, const char* name, std::string& value);
     int set_attribute(int fd, const char* name, const std::string& value);
     int remove_attribute(int fd, const char* name);
-    // fcntl with F_GETFL, F_SETFL or F_DUPFD_CLOEXEC: the flags or the copy in `answer`.
-    int control(int fd, int command, int argument, int& answer);
+    // A copy of the descriptor, above the standard ones, closed on exec.
+    int duplicate(int fd, int& copy);
     // The installs' lock on `fd`'s file, held until it is closed: waits only while another
     // install holds it, never for another program's lock (EAGAIN, and no lock).
     int lock(int fd);
@@ -103,6 +103,10 @@ class os {
     };
     // Every call comes here; `real` makes it. A test overrides this alone.
     virtual int hook(const call_view& /*view*/, const std::function<int()>& real) { return real(); }
+
+  private:
+    // A call that tells its success and leaves its error in errno.
+    int made(call what, const char* name, const std::function<bool()>& call);
 };
 
 // The operating system itself.

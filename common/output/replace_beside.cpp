@@ -71,10 +71,14 @@ int take_name(target& t, beside& b, Make make) {
     for (int k = 0; k < kMostNameTries; ++k) {
         const std::string name = temporary_name(t.name);
         const signals_held held;
-        int error = make(name.c_str());
-        if (error == EEXIST)
+        const int made = make(name.c_str());
+        if (made == EEXIST)
             continue;
-        if (error == 0 && (error = t.sys.stat(b.content.get(), "", true, b.content_info)) != 0)
+        int error = b.content.get() < 0 ? made : t.sys.stat(b.content.get(), "", true, b.content_info);
+        // A call can fail after it took effect (a reply lost on NFS): the name holds the content.
+        if (error == 0 && made != 0 && holds(t, name, b.content_info) != 0)
+            error = made;
+        if (error != 0 && made == 0)
             t.sys.unlink(t.folder.get(), name.c_str());
         if (error == 0) {
             b.temporary = name;
@@ -126,13 +130,18 @@ int carry_old_file(target& t, beside& b) {
     return error == ENODATA || error == EOPNOTSUPP ? 0 : error;
 }
 
+// A rename or link that reported a failure after it took effect: the name holds the content.
+int unless_done(target& t, beside& b, int error) {
+    return error != 0 && holds(t, t.name, b.content_info) == 0 ? 0 : error;
+}
+
 // A file system that can neither swap nor refuse to replace: the name is looked at just
 // before the rename, and an update that lands between the two is lost.
 int rename_after_look(target& t, beside& b) {
     const int error = holds(t, t.name, t.info);
     if (t.exists ? error != 0 : error != ENOENT)
         return error == 0 || error == ENOENT || error == kChangedDuringRun ? kChangedDuringRun : error;
-    const int renamed = t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), 0);
+    const int renamed = unless_done(t, b, t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), 0));
     if (renamed == 0)
         forget_name(b);
     return renamed;
@@ -153,7 +162,7 @@ int check_content_name(target& t, beside& b, outcome& result) {
 // renamed there; neither takes the place of a file that appeared meanwhile.
 int add_new(target& t, beside& b, outcome& result) {
     if (b.temporary.empty()) {
-        const int error = t.sys.link(b.content.get(), t.folder.get(), t.name.c_str());
+        const int error = unless_done(t, b, t.sys.link(b.content.get(), t.folder.get(), t.name.c_str()));
         return error == EEXIST ? kChangedDuringRun : error;
     }
     if (const int error = check_content_name(t, b, result))
@@ -161,7 +170,7 @@ int add_new(target& t, beside& b, outcome& result) {
     int error = t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), RENAME_NOREPLACE);
     if (error == EINVAL)
         error = rename_after_look(t, b);
-    else if (error == 0)
+    else if ((error = unless_done(t, b, error)) == 0)
         forget_name(b);
     // A file that took the content's name just before is what the rename put in place.
     if (error == 0 && holds(t, t.name, b.content_info) == kChangedDuringRun) {
@@ -204,7 +213,7 @@ int exchange(target& t, beside& b, outcome& result) {
     if (named != 0)
         return named;
     const std::string old_name = b.temporary;
-    const int error = t.sys.rename(t.folder.get(), old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE);
+    const int error = unless_done(t, b, t.sys.rename(t.folder.get(), old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE));
     if (error == EINVAL)
         return rename_after_look(t, b);
     if (error != 0)
@@ -236,7 +245,9 @@ int open_beside(target& t, beside& b) {
     const int folder = t.folder.get();
     const mode_t mode = t.exists ? 0600 : 0666;
     int error = t.sys.open_unnamed(folder, ".", O_RDWR | O_CLOEXEC, mode, b.content.out());
-    if (no_unnamed_files(error))
+    if (error == 0)
+        error = t.sys.stat(b.content.get(), "", true, b.content_info);
+    else if (no_unnamed_files(error))
         error = take_name(t, b, [&](const char* name) {
             return t.sys.open(folder, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode, b.content.out());
         });

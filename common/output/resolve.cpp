@@ -79,19 +79,10 @@ int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
 // process's file. A descriptor open only to read fails at the first write, as `>&N`.
 int open_descriptor(target& t, const std::string& path, pid_t process, int fd) {
     t.exists = true;
-    if (process == getpid()) {
-        const int error = t.sys.control(fd, F_DUPFD_CLOEXEC, 3, t.file.out());
-        return error != 0 ? error : t.sys.stat(t.file.get(), "", true, t.info);
-    }
-    int flags = 0;
-    int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0, t.file.out());
-    if (error == 0)
-        error = t.sys.stat(t.file.get(), "", true, t.info);
-    if (error == 0 && S_ISREG(t.info.mode))
-        error = t.sys.control(t.file.get(), F_GETFL, 0, flags);
-    if (error == 0 && S_ISREG(t.info.mode))
-        error = t.sys.control(t.file.get(), F_SETFL, flags | O_APPEND, flags);
-    return error;
+    const int error = process == getpid()
+                          ? t.sys.duplicate(fd, t.file.out())
+                          : t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC, 0, t.file.out());
+    return error != 0 ? error : t.sys.stat(t.file.get(), "", true, t.info);
 }
 
 // The kernel opens the target as `>` would, only without truncating it. A name that was
