@@ -365,6 +365,17 @@ TEST(OutputLayer, AnotherProcessDuringTheRunIsNeverUndoneAndTheStatusTellsTheTru
     }
 }
 
+// Sets or clears a folder's append-only flag (chattr +a), as root may: whether it could.
+bool set_append_only(const fs::path& dir, bool on) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    unsigned flags = 0;
+    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+}
+
 std::string fd_path(const char* folder, int fd, const char* rest = "") {
     return std::string(folder) + std::to_string(fd) + rest;
 }
@@ -408,8 +419,14 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
          false, kLonger},
         {"a mount point is copied over",
          [](Scene& s) { s.sys.mount_root = inode_of(s.target); return s.target.string(); }, 0, kNew, false},
-        {"an append-only folder is copied over",
-         [](Scene& s) { s.sys.append_only = inode_of(s.dir.path()); return s.target.string(); }, 0, kNew, false},
+        {"an append-only folder is copied over (faked where this user cannot make one)",
+         [](Scene& s) {
+             if (!set_append_only(s.dir.path(), true))
+                 s.sys.append_only = inode_of(s.dir.path());
+             s.after = [&s] { set_append_only(s.dir.path(), false); };
+             return s.target.string();
+         },
+         0, kNew, false},
         {"a rename refused across mounts", [&](Scene& s) { return refused(s, {{"rename out 2", EXDEV}}); }, 0, kNew,
          false},
         {"a rename refused, busy", [&](Scene& s) { return refused(s, {{"rename out 2", EBUSY}}); }, 0, kNew, false},
@@ -533,21 +550,39 @@ void serve_getppid_by_sigsys() {
         _exit(3);
 }
 
-// A signal that ends the run removes the content's name first, a real-time one too; the
-// synchronous ones are never held back, so a sandbox serving calls by SIGSYS goes on
-// serving them while the names swap.
-TEST(OutputLayer, SignalsWhileTheContentHasAName) {
+// Takes a lock on `file` through a descriptor of its own: fcntl's classic or OFD kind.
+void lock_file(const std::string& file, int command, short type, off_t start, off_t length) {
+    struct flock held {};
+    held.l_type = type;
+    held.l_whence = SEEK_SET;
+    held.l_start = start;
+    held.l_len = length;
+    if (fcntl(::open(file.c_str(), O_RDWR), command, &held) != 0)
+        _exit(3);
+}
+
+// A signal that ends the run removes the content's name first, a real-time one too; one
+// that comes while the names swap waits until the new content stands; the synchronous
+// ones are never held back, so a sandbox serving calls by SIGSYS goes on serving them.
+// Another program's lock, whatever its kind and range, never holds the run up (a run
+// still waiting after 5 seconds is ended by SIGALRM).
+TEST(OutputLayer, SignalsAndLocksWhileTheContentIsPutInPlace) {
     const struct {
         const char* what;
-        const char* before;   // the call the signal comes before
+        const char* before;   // the call the signal or lock comes before
         std::map<std::string, int> refused;
-        void (*send)();
+        void (*send)(const std::string& target);
         int status;   // the child's exit status, or 128 + the signal that ended it
         std::string content;
     } cases[] = {
-        {"SIGRTMIN while a named content is written", "write", kNoUnnamedFiles, [] { raise(SIGRTMIN); },
+        {"SIGRTMIN while a named content is written", "write", kNoUnnamedFiles, [](auto&) { raise(SIGRTMIN); },
          128 + SIGRTMIN, kPrevious},
-        {"SIGSYS trapped while the names swap", "rename out 2", {}, [] { syscall(SYS_getppid); }, 0, kNew},
+        {"SIGTERM while the names swap", "rename out 2", {}, [](auto&) { raise(SIGTERM); }, 128 + SIGTERM, kNew},
+        {"SIGSYS trapped while the names swap", "rename out 2", {}, [](auto&) { syscall(SYS_getppid); }, 0, kNew},
+        {"a read lock over the whole file", "lock", {}, [](auto& f) { lock_file(f, F_SETLK, F_RDLCK, 0, 0); }, 0,
+         kNew},
+        {"an OFD lock on the first byte", "lock", {}, [](auto& f) { lock_file(f, F_OFD_SETLK, F_WRLCK, 0, 1); }, 0,
+         kNew},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -555,10 +590,11 @@ TEST(OutputLayer, SignalsWhileTheContentHasAName) {
         harness::write_file(s.target, kPrevious);
         s.sys.refused = c.refused;
         s.sys.hook_before = c.before;
-        s.sys.between = c.send;
+        s.sys.between = [&] { c.send(s.target.string()); };
         std::fflush(nullptr);
         const pid_t child = fork();
         if (child == 0) {
+            alarm(5);
             serve_getppid_by_sigsys();
             _exit(write_output(s.sys, s.target.string()) == 0 ? 0 : 1);
         }
