@@ -7,6 +7,8 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/syscall.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -687,6 +689,59 @@ TEST(OutputLayer, ModeBitsCarriedAsAWriteByThisUserWouldLeaveThem) {
         ASSERT_EQ(stat(s.target.c_str(), &after), 0);
         EXPECT_EQ(after.st_mode & 07777, c.new_mode);
     }
+}
+
+// In a child: the seam writes `size` bytes to `fd` (or at offset 0), every millisecond
+// interrupted by a signal whose handler does not restart calls, under a file-size limit
+// of `limit`: exits with the error number.
+int write_in_child(int fd, std::size_t size, bool at_offset, rlim_t limit) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        struct sigaction tick {};
+        tick.sa_handler = [](int) {};
+        const rlimit most{limit, limit};
+        const itimerval every{{0, 1000}, {0, 1000}};
+        std::string data(size, '\0');
+        for (std::size_t k = 0; k < size; ++k)
+            data[k] = static_cast<char>(k * 7 / 5);
+        signal(SIGXFSZ, SIG_IGN);
+        if (sigaction(SIGALRM, &tick, nullptr) != 0 || setrlimit(RLIMIT_FSIZE, &most) != 0 ||
+            setitimer(ITIMER_REAL, &every, nullptr) != 0)
+            _exit(99);
+        _exit(at_offset ? suite::system_os().write_at(fd, data.data(), size, 0)
+                        : suite::system_os().write(fd, data.data(), size));
+    }
+    return child;
+}
+
+// A write the kernel takes only in part, or interrupts, goes on where it stopped: through
+// a pipe read slowly, every byte arrives once and in order; at an offset, a file-size
+// limit takes the bytes below it and fails the rest.
+TEST(OutputLayer, WritesGoOnAfterShortWritesAndInterruptions) {
+    constexpr std::size_t kSize = 4 << 20;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const pid_t writer = write_in_child(ends[1], kSize, false, RLIM_INFINITY);
+    ::close(ends[1]);
+    std::string got;
+    char block[1 << 16];
+    for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) != 0; usleep(200))
+        got.append(block, n > 0 ? static_cast<std::size_t>(n) : 0);
+    ::close(ends[0]);
+    int raw = 0;
+    ASSERT_EQ(waitpid(writer, &raw, 0), writer);
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
+    ASSERT_EQ(got.size(), kSize);
+    for (std::size_t k = 0; k < kSize; ++k)
+        ASSERT_EQ(got[k], static_cast<char>(k * 7 / 5)) << "at " << k;
+
+    harness::TempDir dir;
+    const int fd = ::open(dir.file("limited").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(waitpid(write_in_child(fd, 3 * 4096, true, 4096 + 100), &raw, 0) > 0, true);
+    ::close(fd);
+    EXPECT_EQ(WEXITSTATUS(raw), EFBIG);
+    EXPECT_EQ(harness::read_file(dir.path() / "limited").size(), 4096u + 100);
 }
 
 // Two outputs of one run must not be one file by another name, or the first one's
