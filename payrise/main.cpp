@@ -44,6 +44,8 @@ int convert(std::FILE* input) {
         suite::report_error(output.blamed(), error);
         return 1;
     }
+    if (suite::is_own_input(output, fileno(input), payrise::kInputName))
+        return 1;
     const auto result = payrise::read_write(input, output.stream(), stderr);
     using failure = payrise::convert_result::failure;
     // On either failure the output is dropped and binary_f.bin keeps its content.

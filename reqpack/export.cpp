@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/output/output_file.h"
+#include "common/own_input.h"
 #include "common/process.h"
 
 namespace {
@@ -51,10 +52,13 @@ int each_output(const outputs& opened, Step step) {
 
 }  // namespace
 
-int write_exports(std::span<const export_file> files, legacy_lines legacy) {
+int write_exports(std::span<const export_file> files, legacy_lines legacy, const char* input) {
     outputs opened;
     if (open_all(files, legacy, opened) != 0 || refuse_shared_target(files, opened) != 0)
         return 1;
+    for (const auto& output : opened)
+        if (input != nullptr && suite::is_own_input(*output, input))
+            return 1;
     for (std::size_t k = 0; k < files.size(); ++k)
         files[k].write(opened[k]->stream());
     if (each_output(opened, [](suite::output_file& output) { return output.prepare(); }) != 0)

@@ -22,5 +22,6 @@ struct export_file {
 enum class legacy_lines { print, omit };
 
 // Opens every file, writes each whole, and replaces none of the old versions before all
-// are written and synced. Returns 0, or 1 after a message; the first failure stops it.
-int write_exports(std::span<const export_file> files, legacy_lines legacy);
+// are written and synced, nor one that turns out to be the file `input` names. Returns 0,
+// or 1 after a message; the first failure stops it.
+int write_exports(std::span<const export_file> files, legacy_lines legacy, const char* input = nullptr);

@@ -116,6 +116,8 @@ int convert(std::FILE* input, const char* records_name) {
         suite::report_error(records.blamed(), error);
         return 1;
     }
+    if (suite::is_own_input(records, fileno(input), kInputFile))
+        return 1;
     const convert_result result = convert_requests(input, stdout, records.stream());
     const int status = report_input(result);
     if (result.output == output_failure::echo)
@@ -168,7 +170,7 @@ int export_records(const file_names& names, const hour_range& hours) {
         return 1;
     const auto count = static_cast<std::int32_t>(records.size());
     const export_file files[] = {readable_export(std::move(records), count, names), parameters_export(names, hours)};
-    return write_exports(files, legacy_lines::omit);
+    return write_exports(files, legacy_lines::omit, names.records_file);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/output/output_file.h"
+#include "common/own_input.h"
 #include "common/process.h"
 
 namespace slotplan {
@@ -143,6 +144,8 @@ bool write_appointments(const char* path, std::span<const appointment> table, in
         suite::report_error(out.blamed(), error);
         return false;
     }
+    if (suite::is_own_input(out, kPeopleFile) || suite::is_own_input(out, kRequestsFile))
+        return false;
     write_appointments(out.stream(), table, count);
     return !suite::report_outcome(path, out.commit());
 }

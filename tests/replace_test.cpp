@@ -3,7 +3,9 @@
 // folder takes no new file, never over what another user planted in a shared folder.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -70,6 +72,26 @@ TEST(Replacement, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
             }
         }
     }
+}
+
+// The output's name made a link to an input while the run reads its requests (from a
+// FIFO whose writer makes the link first): the file opened to write is compared too.
+TEST(Replacement, AnOutputThatBecomesAnInputDuringTheRunIsRefused) {
+    pid_t writer = -1;
+    auto r = run_with(kPrograms[0], [&](const fs::path& dir) {
+        fs::remove(dir / "AppointmentReqs.txt");
+        ASSERT_EQ(mkfifo((dir / "AppointmentReqs.txt").c_str(), 0600), 0);
+        writer = fork();
+        if (writer == 0) {
+            const int fifo = open((dir / "AppointmentReqs.txt").c_str(), O_WRONLY);
+            fs::create_symlink("People.txt", dir / "Appointments.txt");
+            _exit(write(fifo, "1 2 2025 3 14 10:30\n", 20) == 20 ? 0 : 1);
+        }
+    });
+    ASSERT_EQ(waitpid(writer, nullptr, 0), writer);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "slotplan: Appointments.txt: is the input file People.txt itself; not overwritten\n");
+    EXPECT_EQ(r.files["People.txt"], kPrograms[0].inputs.at("People.txt"));
 }
 
 // However few descriptors a run may open, its status tells the truth: 1 with the previous
