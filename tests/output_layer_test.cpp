@@ -90,7 +90,8 @@ class planned_os : public suite::os {
                 real();
             return error;
         }
-        if (const auto plan = refused.find(log.back()); plan != refused.end())
+        if (auto plan = refused.find(log.back()); plan != refused.end() ||
+                                                  (plan = refused.find(suite::call_name(c.what))) != refused.end())
             return plan->second;
         if (const auto plan = refused_once.find(log.back()); plan != refused_once.end()) {
             const int once = plan->second;
@@ -405,7 +406,23 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
         std::string content;
         bool replaced;   // a new file stands under the name
         std::string written = kNew;
+        std::size_t emptied = 0;   // hidden files left, empty, where the folder keeps every name
     } cases[] = {
+        // FUSE over an append-only folder: no unnamed files, no exchange, nothing renamed
+        // or removed, and statx does not tell.
+        {"an append-only folder the file system does not call so",
+         [&](Scene& s) {
+             return refused(s, {{"open_unnamed .", EOPNOTSUPP}, {"rename", EPERM}, {"rename out 2", EINVAL},
+                                {"unlink", EPERM}});
+         },
+         0, kNew, false, kNew, 1},
+        {"a new output there, as `>` makes it",
+         [&](Scene& s) {
+             fs::remove(s.target);
+             return refused(s, {{"open_unnamed .", EOPNOTSUPP}, {"rename", EPERM}, {"rename out 1", EINVAL},
+                                {"unlink", EPERM}});
+         },
+         0, kNew, true, kNew, 1},
         {"shorter content copied over", [&](Scene& s) { return copy_over(s); }, 0, kNew, false},
         {"empty content copied over", [&](Scene& s) { return copy_over(s); }, 0, "", false, ""},
         {"a full disk before a copy over", [&](Scene& s) { return copy_over(s, {{"reserve", ENOSPC}}); }, ENOSPC,
@@ -530,7 +547,10 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
             s.after();
         EXPECT_EQ(harness::read_file(s.target), c.content);
         EXPECT_EQ(inode_of(s.target) != before, c.replaced);
-        EXPECT_EQ(hidden_names(s.dir.path()), std::set<std::string>{});
+        const std::set<std::string> hidden = hidden_names(s.dir.path());
+        EXPECT_EQ(hidden.size(), c.emptied);
+        for (const std::string& name : hidden)
+            EXPECT_EQ(harness::read_file(s.dir.path() / name), "");
     }
 }
 
