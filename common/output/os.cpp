@@ -21,10 +21,10 @@
 namespace suite {
 namespace {
 
-// An attribute's value or the list of names: neither is ever longer than this.
+// A text the kernel fills, up to `most` bytes: a link, an attribute or the list of names.
 template <typename Get>
-int fetch(std::string& out, Get get) {
-    out.resize(XATTR_SIZE_MAX);
+int fetch(std::string& out, std::size_t most, Get get) {
+    out.resize(most);
     const ssize_t size = get(out.data(), out.size());
     out.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
     return size < 0 ? errno : 0;
@@ -50,19 +50,14 @@ int write_whole(int fd, const char* data, std::size_t size, off_t at) {
 // holds it for a rename and a sync, so a holder stuck past the tries is let be.
 constexpr off_t kInstallLockByte = std::numeric_limits<off_t>::max();
 constexpr int kLockTries = 1000;
-constexpr long kLockPause = 10'000'000;   // 10 ms
+constexpr timespec kLockPause{0, 10'000'000};   // 10 ms
 
-struct flock install_lock() {
-    struct flock byte {};
+bool try_install_lock(int fd, int command, struct flock& byte) {
+    byte = {};
     byte.l_type = F_WRLCK;
-    byte.l_whence = SEEK_SET;
     byte.l_start = kInstallLockByte;
     byte.l_len = 1;
-    return byte;
-}
-
-bool is_install_lock(const struct flock& held) {
-    return held.l_type == F_WRLCK && held.l_pid == -1 && held.l_start == kInstallLockByte && held.l_len == 1;
+    return ::fcntl(fd, command, &byte) == 0;
 }
 
 }  // namespace
@@ -79,16 +74,19 @@ int os::made(call what, const char* name, const std::function<bool()>& call) {
     return hook({what, name}, [&] { return call() ? 0 : errno; });
 }
 
+// The call `what` concerning `name`, whose success the expression tells.
+#define SUITE_MADE(what, name, ...) made(call::what, name, [&] { return __VA_ARGS__; })
+
 int os::open(int folder, const char* path, int flags, mode_t mode, int& fd) {
-    return made(call::open, path, [&] { return (fd = ::openat(folder, path, flags, mode)) >= 0; });
+    return SUITE_MADE(open, path, (fd = ::openat(folder, path, flags, mode)) >= 0);
 }
 
 int os::open_unnamed(int folder, const char* path, int flags, mode_t mode, int& fd) {
-    return made(call::open_unnamed, path, [&] { return (fd = ::openat(folder, path, flags | O_TMPFILE, mode)) >= 0; });
+    return SUITE_MADE(open_unnamed, path, (fd = ::openat(folder, path, flags | O_TMPFILE, mode)) >= 0);
 }
 
 int os::memory_file(int& fd) {
-    return made(call::memory_file, "", [&] { return (fd = ::memfd_create("output", MFD_CLOEXEC)) >= 0; });
+    return SUITE_MADE(memory_file, "", (fd = ::memfd_create("output", MFD_CLOEXEC)) >= 0);
 }
 
 int os::stat(int folder, const char* path, bool follow, file_info& info) {
@@ -106,10 +104,9 @@ int os::stat(int folder, const char* path, bool follow, file_info& info) {
 
 int os::read_link(int folder, const char* path, std::string& text) {
     return hook({call::read_link, path, 0, nullptr, &text}, [&] {
-        text.resize(PATH_MAX);
-        const ssize_t size = ::readlinkat(folder, path, text.data(), text.size());
-        text.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
-        return size < 0 ? errno : text.size() == PATH_MAX ? ENAMETOOLONG : 0;
+        const int error =
+            fetch(text, PATH_MAX, [&](char* to, std::size_t most) { return ::readlinkat(folder, path, to, most); });
+        return error == 0 && text.size() == PATH_MAX ? ENAMETOOLONG : error;
     });
 }
 
@@ -121,103 +118,90 @@ int os::write_at(int fd, const char* data, std::size_t size, off_t at) {
     return hook({call::write_at}, [&] { return write_whole(fd, data, size, at); });
 }
 
+// A private file is read from a disk or memory, which no signal interrupts.
 int os::read_at(int fd, char* data, std::size_t size, off_t at, std::size_t& got) {
-    // A private file is read from a disk or memory, which no signal interrupts.
     return hook({call::read_at}, [&] {
         const ssize_t taken = ::pread(fd, data, size, at);
         got = taken < 0 ? 0 : static_cast<std::size_t>(taken);
-        return taken >= 0 ? 0 : errno;
+        return taken < 0 ? errno : 0;
     });
 }
 
 void os::start_writeback(int fd, off_t at, off_t size) {
-    made(call::start_writeback, "", [&] { return ::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE) == 0; });
+    SUITE_MADE(start_writeback, "", ::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE) == 0);
 }
 
 int os::reserve(int fd, off_t at, off_t size) {
-    return made(call::reserve, "", [&] { return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, size) == 0; });
+    return SUITE_MADE(reserve, "", ::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, size) == 0);
 }
 
-int os::truncate(int fd, off_t size) { return made(call::truncate, "", [&] { return ::ftruncate(fd, size) == 0; }); }
+int os::truncate(int fd, off_t size) { return SUITE_MADE(truncate, "", ::ftruncate(fd, size) == 0); }
+int os::sync(int fd) { return SUITE_MADE(sync, "", ::fsync(fd) == 0); }
+int os::sync_file_system(int fd) { return SUITE_MADE(sync_file_system, "", ::syncfs(fd) == 0); }
 
-int os::sync(int fd) { return made(call::sync, "", [&] { return ::fsync(fd) == 0; }); }
-
-int os::sync_file_system(int fd) { return made(call::sync_file_system, "", [&] { return ::syncfs(fd) == 0; }); }
-
+// Through /proc, or without it through the descriptor itself, which needs more privilege.
 int os::link(int fd, int folder, const char* name) {
-    return hook({call::link, name}, [&] {
-        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
-        if (::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0)
-            return 0;
-        // Without /proc, the descriptor itself, which needs more privilege.
-        return errno != ENOENT ? errno : ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0 ? 0 : errno;
-    });
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return SUITE_MADE(link, name, ::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0 ||
+                                      (errno == ENOENT && ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0));
 }
 
 int os::rename(int folder, const char* from, const char* to, unsigned flags) {
-    return hook({call::rename, to, flags}, [&] { return ::renameat2(folder, from, folder, to, flags) == 0 ? 0 : errno; });
+    return hook({call::rename, to, flags},
+                [&] { return ::renameat2(folder, from, folder, to, flags) == 0 ? 0 : errno; });
 }
 
-int os::unlink(int folder, const char* name) {
-    return made(call::unlink, name, [&] { return ::unlinkat(folder, name, 0) == 0; });
-}
-
+int os::unlink(int folder, const char* name) { return SUITE_MADE(unlink, name, ::unlinkat(folder, name, 0) == 0); }
 int os::change_owner(int fd, uid_t owner, gid_t group) {
-    return made(call::change_owner, "", [&] { return ::fchown(fd, owner, group) == 0; });
+    return SUITE_MADE(change_owner, "", ::fchown(fd, owner, group) == 0);
 }
 
-int os::change_mode(int fd, mode_t mode) {
-    return made(call::change_mode, "", [&] { return ::fchmod(fd, mode) == 0; });
-}
+int os::change_mode(int fd, mode_t mode) { return SUITE_MADE(change_mode, "", ::fchmod(fd, mode) == 0); }
 
 int os::get_flags(int fd, unsigned& flags) {
-    return made(call::get_flags, "", [&] { return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0; });
+    return SUITE_MADE(get_flags, "", ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0);
 }
 
 int os::set_flags(int fd, unsigned flags) {
-    return made(call::set_flags, "", [&] { return ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0; });
+    return SUITE_MADE(set_flags, "", ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
 }
 
 int os::list_attributes(int fd, std::string& names) {
     return hook({call::list_attributes, "", 0, nullptr, &names}, [&] {
-        return fetch(names, [fd](char* data, std::size_t size) { return ::flistxattr(fd, data, size); });
+        return fetch(names, XATTR_LIST_MAX, [fd](char* to, std::size_t most) { return ::flistxattr(fd, to, most); });
     });
 }
 
 int os::get_attribute(int fd, const char* name, std::string& value) {
     return hook({call::get_attribute, name, 0, nullptr, &value}, [&] {
-        return fetch(value, [fd, name](char* data, std::size_t size) { return ::fgetxattr(fd, name, data, size); });
+        return fetch(value, XATTR_SIZE_MAX,
+                     [&](char* to, std::size_t most) { return ::fgetxattr(fd, name, to, most); });
     });
 }
 
 int os::set_attribute(int fd, const char* name, const std::string& value) {
-    return made(call::set_attribute, name, [&] { return ::fsetxattr(fd, name, value.data(), value.size(), 0) == 0; });
+    return SUITE_MADE(set_attribute, name, ::fsetxattr(fd, name, value.data(), value.size(), 0) == 0);
 }
 
 int os::remove_attribute(int fd, const char* name) {
-    return made(call::remove_attribute, name, [&] { return ::fremovexattr(fd, name) == 0; });
+    return SUITE_MADE(remove_attribute, name, ::fremovexattr(fd, name) == 0);
 }
 
 int os::duplicate(int fd, int& copy) {
-    return made(call::duplicate, "", [&] { return (copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) >= 0; });
+    return SUITE_MADE(duplicate, "", (copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) >= 0);
 }
 
 int os::lock(int fd) {
     return hook({call::lock}, [&] {
-        for (int tries = 0; tries < kLockTries; ++tries) {
-            struct flock byte = install_lock();
-            if (::fcntl(fd, F_OFD_SETLK, &byte) == 0)
+        struct flock byte;
+        for (int tries = 0; tries < kLockTries; nanosleep(&kLockPause, nullptr), ++tries) {
+            if (try_install_lock(fd, F_OFD_SETLK, byte))
                 return 0;
-            if (errno != EAGAIN && errno != EACCES)
+            if ((errno != EAGAIN && errno != EACCES) || !try_install_lock(fd, F_OFD_GETLK, byte))
                 return errno;
-            byte = install_lock();
-            if (::fcntl(fd, F_OFD_GETLK, &byte) != 0)
-                return errno;
-            // Another program's lock over that byte, a whole-file one: not waited for.
-            if (byte.l_type != F_UNLCK && !is_install_lock(byte))
+            // Another program's lock over that byte, a whole-file one, is not waited for.
+            if (byte.l_type != F_UNLCK && (byte.l_pid != -1 || byte.l_start != kInstallLockByte || byte.l_len != 1))
                 return EAGAIN;
-            const timespec pause{0, kLockPause};
-            ::nanosleep(&pause, nullptr);
         }
         return EAGAIN;
     });

@@ -213,7 +213,8 @@ int exchange(target& t, beside& b, outcome& result) {
     if (named != 0)
         return named;
     const std::string old_name = b.temporary;
-    const int error = unless_done(t, b, t.sys.rename(t.folder.get(), old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE));
+    const int folder = t.folder.get();
+    const int error = unless_done(t, b, t.sys.rename(folder, old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE));
     if (error == EINVAL)
         return rename_after_look(t, b);
     if (error != 0)
@@ -229,7 +230,8 @@ int exchange(target& t, beside& b, outcome& result) {
         leave(result, old_name, 0, left_kind::previous);
         return kChangedDuringRun;
     }
-    const int removed = out == ENOENT ? 0 : t.sys.unlink(t.folder.get(), old_name.c_str());
+    // Only what is known to be the old file is removed; gone already is as good.
+    const int removed = out == 0 ? t.sys.unlink(t.folder.get(), old_name.c_str()) : out;
     if (removed != 0 && removed != ENOENT)
         leave(result, old_name, removed, left_kind::previous);
     return 0;
@@ -290,7 +292,8 @@ void drop_beside(target& t, beside& b, outcome& result) {
     if (b.temporary.empty())
         return;
     const signals_held held;
-    const int error = holds(t, b.temporary, b.content_info) == 0 ? t.sys.unlink(t.folder.get(), b.temporary.c_str()) : 0;
+    const char* name = b.temporary.c_str();
+    const int error = holds(t, name, b.content_info) == 0 ? t.sys.unlink(t.folder.get(), name) : 0;
     // An append-only folder the file system did not call so (FUSE, NFS) keeps the name:
     // it keeps no content, and the user learns of it.
     if (error != 0 && error != ENOENT) {

@@ -79,9 +79,9 @@ int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
 // process's file. A descriptor open only to read fails at the first write, as `>&N`.
 int open_descriptor(target& t, const std::string& path, pid_t process, int fd) {
     t.exists = true;
-    const int error = process == getpid()
-                          ? t.sys.duplicate(fd, t.file.out())
-                          : t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC, 0, t.file.out());
+    const int flags = O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC;
+    const int error = process == getpid() ? t.sys.duplicate(fd, t.file.out())
+                                          : t.sys.open(AT_FDCWD, path.c_str(), flags, 0, t.file.out());
     return error != 0 ? error : t.sys.stat(t.file.get(), "", true, t.info);
 }
 
