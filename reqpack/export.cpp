@@ -41,12 +41,17 @@ int refuse_shared_target(std::span<const export_file> files, const outputs& open
     return 0;
 }
 
-// Runs one step over every output; the first that fails stops the rest.
+// Runs one step over every output; the first that fails stops the rest. Each file is
+// replaced whole, not the set as one: outputs installed before a failure say so.
 template <typename Step>
 int each_output(const outputs& opened, Step step) {
-    for (const auto& output : opened)
-        if (suite::report_outcome(output->path(), step(*output)))
-            return 1;
+    for (std::size_t k = 0; k < opened.size(); ++k) {
+        if (!suite::report_outcome(opened[k]->path(), step(*opened[k])))
+            continue;
+        for (std::size_t done = 0; done < k && opened[done]->installed(); ++done)
+            suite::report(opened[done]->path(), "replaced before that; the new content stands all the same");
+        return 1;
+    }
     return 0;
 }
 

@@ -27,7 +27,7 @@ bool cannot_carry(int error) {
            error == ENOTTY;
 }
 
-enum class phase { unopened, writing, prepared, ended };
+enum class phase { unopened, writing, prepared, installed, ended };
 
 }  // namespace
 
@@ -162,6 +162,8 @@ outcome output_file::install() {
                        s.how);
     s.result.blamed = path_;
     discard();
+    if (s.result.error == 0)
+        s.now = phase::installed;
     return s.result;
 }
 
@@ -177,6 +179,10 @@ bool output_file::same_target(const output_file& other) const {
         return false;
     // Two new files are the same only by the same name in the same folder.
     return a.exists ? same_file(a.info, b.info) : same_file(a.folder_info, b.folder_info) && a.name == b.name;
+}
+
+bool output_file::installed() const {
+    return state_->now == phase::installed;
 }
 
 bool output_file::is_file(int fd) const {

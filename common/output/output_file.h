@@ -55,6 +55,8 @@ class output_file {
     [[nodiscard]] outcome install();
     // prepare() and install().
     [[nodiscard]] outcome commit();
+    // Whether install() put the new content in place.
+    bool installed() const;
     // Drops what was not yet put in place. (Written through, it has reached the target.)
     void discard();
 
