@@ -25,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -584,6 +585,29 @@ void lock_file(const std::string& file, int command, short type, off_t start, of
         _exit(3);
 }
 
+// Another install of the same file, in a process of its own: it holds the installs' lock
+// for a moment, then puts its file in place and lets the lock go.
+void another_install(const std::string& file) {
+    int ready[2];
+    if (pipe(ready) != 0)
+        _exit(3);
+    if (fork() == 0) {
+        struct flock held {};
+        held.l_type = F_WRLCK;
+        held.l_start = std::numeric_limits<off_t>::max();
+        held.l_len = 1;
+        if (fcntl(::open(file.c_str(), O_RDWR), F_OFD_SETLK, &held) != 0 || write(ready[1], "", 1) != 1)
+            _exit(3);
+        usleep(100'000);
+        harness::write_file(file + ".theirs", "their update\n");
+        _exit(::rename((file + ".theirs").c_str(), file.c_str()) == 0 ? 0 : 3);
+    }
+    char byte;
+    ::close(ready[1]);
+    if (read(ready[0], &byte, 1) != 1)
+        _exit(3);
+}
+
 // A signal that ends the run removes the content's name first, a real-time one too; one
 // that comes while the names swap waits until the new content stands; the synchronous
 // ones are never held back, so a sandbox serving calls by SIGSYS goes on serving them.
@@ -606,6 +630,8 @@ TEST(OutputLayer, SignalsAndLocksWhileTheContentIsPutInPlace) {
          kNew},
         {"an OFD lock on the first byte", "lock", {}, [](auto& f) { lock_file(f, F_OFD_SETLK, F_WRLCK, 0, 1); }, 0,
          kNew},
+        // Waited for: its update stands, and this run says it came second.
+        {"another install of the file", "lock", {}, another_install, 1, "their update\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -200,7 +200,8 @@ int os::lock(int fd) {
             if ((errno != EAGAIN && errno != EACCES) || !try_install_lock(fd, F_OFD_GETLK, byte))
                 return errno;
             // Another program's lock over that byte, a whole-file one, is not waited for.
-            if (byte.l_type != F_UNLCK && (byte.l_pid != -1 || byte.l_start != kInstallLockByte || byte.l_len != 1))
+            // (The kernel tells a lock on the last byte as one to the end of the file.)
+            if (byte.l_type != F_UNLCK && (byte.l_pid != -1 || byte.l_start != kInstallLockByte))
                 return EAGAIN;
         }
         return EAGAIN;
