@@ -381,6 +381,16 @@ bool set_append_only(const fs::path& dir, bool on) {
     return done;
 }
 
+// Whether this process holds an unnamed file (O_TMPFILE) made in `dir` open.
+bool holds_unnamed_file_in(const fs::path& dir) {
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code failed;
+        if (fs::read_symlink(fd.path(), failed).string().starts_with(dir.string() + "/#"))
+            return true;
+    }
+    return false;
+}
+
 std::string fd_path(const char* folder, int fd, const char* rest = "") {
     return std::string(folder) + std::to_string(fd) + rest;
 }
@@ -432,6 +442,18 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
         {"a full disk part-way through a copy over: written again whole",
          [&](Scene& s) {
              s.sys.refused_once["write_at"] = ENOSPC;
+             return copy_over(s);
+         },
+         0, kNew, false},
+        // The disk is full while the private copy beside the target still holds its space.
+        {"shared old blocks and a full disk: written again from memory",
+         [&](Scene& s) {
+             s.sys.refused_once["write_at"] = ENOSPC;
+             s.sys.hook_before = "truncate";
+             s.sys.between = [&s] {
+                 if (holds_unnamed_file_in(s.dir.path()))
+                     s.sys.refused["write_at"] = ENOSPC;
+             };
              return copy_over(s);
          },
          0, kNew, false},
@@ -687,9 +709,12 @@ TEST(OutputLayer, AttributesAndFlagsAreCarriedButNeverTheCapabilities) {
         const bool capable = setxattr(s.target.c_str(), "security.capability", capabilities.data(),
                                       capabilities.size(), 0) == 0;
         const bool trusted = setxattr(s.target.c_str(), "trusted.origin", "kept", 4, 0) == 0;   // root's alone
-        unsigned flags = FS_NODUMP_FL;
+        // Added to the flags the file has (ext4 refuses to lose its extents flag), then read back.
+        unsigned flags = 0;
         const int fd = ::open(s.target.c_str(), O_RDONLY);
-        const bool flagged = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags |= FS_NODUMP_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0)
+            flags = 0;
+        const bool flagged = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_NODUMP_FL) != 0;
         ::close(fd);
         const std::string list = harness::attribute(s.target, "system.posix_acl_access");
         s.sys.reverse_attributes = reversed;

@@ -18,8 +18,8 @@ namespace {
 constexpr std::size_t kCopyBlock = 1 << 16;
 constexpr int kPrivate = O_RDWR | O_CLOEXEC;
 
-// The content's bytes from `from` up to `to`, at the same offsets in the target.
-int copy(target& t, int content, off_t from, off_t to) {
+// The bytes of `content` from `from` up to `to`, at the same offsets in `into`.
+int copy(target& t, int content, off_t from, off_t to, int into) {
     char block[kCopyBlock];
     for (off_t at = from; at < to;) {
         const auto want = static_cast<std::size_t>(to - at < off_t{kCopyBlock} ? to - at : off_t{kCopyBlock});
@@ -28,7 +28,7 @@ int copy(target& t, int content, off_t from, off_t to) {
             return error;
         if (got == 0)
             return EIO;   // the private file lost bytes it had
-        if (const int error = t.sys.write_at(t.file.get(), block, got, at))
+        if (const int error = t.sys.write_at(into, block, got, at))
             return error;
         at += static_cast<off_t>(got);
     }
@@ -48,9 +48,23 @@ int create(target& t) {
 int take_space(target& t, int content, off_t old_size, off_t size, off_t& tail) {
     int error = size > old_size ? t.sys.reserve(t.file.get(), old_size, size - old_size) : 0;
     tail = error == 0 ? size : old_size;
-    if (error == EOPNOTSUPP && (error = copy(t, content, old_size, size)) != 0)
+    if (error == EOPNOTSUPP && (error = copy(t, content, old_size, size, t.file.get())) != 0)
         (void)t.sys.truncate(t.file.get(), old_size);
     return error;
+}
+
+// The old blocks could not all be overwritten in place (shared with a copy, or a file
+// system that writes every block anew): the target is emptied and written again whole,
+// as `>` writes it. The content moves to memory first where it fits there, so that the
+// disk space of its private copy serves the new blocks.
+int write_again(target& t, descriptor& content, off_t size) {
+    descriptor in_memory;
+    if (t.sys.memory_file(in_memory.out()) == 0 && copy(t, content.get(), 0, size, in_memory.get()) == 0) {
+        content = std::move(in_memory);
+        in_memory = descriptor();   // closes the copy on disk, which the move left here
+    }
+    const int error = t.sys.truncate(t.file.get(), 0);
+    return error != 0 ? error : copy(t, content.get(), 0, size, t.file.get());
 }
 
 }  // namespace
@@ -75,7 +89,7 @@ int open_over(target& t, over& o) {
     return 0;
 }
 
-int install_over(target& t, int content, outcome& result) {
+int install_over(target& t, descriptor& content, outcome& result) {
     if (t.exists)
         (void)t.sys.lock(t.file.get());   // without it, installs just do not take turns
     int error = t.exists ? 0 : create(t);
@@ -85,14 +99,13 @@ int install_over(target& t, int content, outcome& result) {
     if (error == 0)
         error = t.sys.stat(t.file.get(), "", true, now);
     if (error == 0)
-        error = t.sys.stat(content, "", true, whole);
+        error = t.sys.stat(content.get(), "", true, whole);
     off_t tail = 0;
-    if (error != 0 || (error = take_space(t, content, now.size, whole.size, tail)) != 0)
+    if (error != 0 || (error = take_space(t, content.get(), now.size, whole.size, tail)) != 0)
         return error;
     result.output = holds::part_new;
-    if ((error = copy(t, content, 0, tail)) != 0 && t.sys.truncate(t.file.get(), 0) == 0 &&
-        copy(t, content, 0, whole.size) == 0)
-        error = 0;   // written again whole; where that fails too, the first error stands
+    if ((error = copy(t, content.get(), 0, tail, t.file.get())) != 0 && write_again(t, content, whole.size) == 0)
+        error = 0;   // where writing it again fails too, the first error stands
     if (error == 0)
         error = t.sys.truncate(t.file.get(), whole.size);
     if (error == 0)

@@ -65,7 +65,7 @@ namespace {
 int fall_back_to_over(target& t, way& how, outcome& result, phase now) {
     beside& b = std::get<beside>(how);
     if (now == phase::prepared) {
-        const int error = install_over(t, b.content.get(), result);
+        const int error = install_over(t, b.content, result);
         drop_beside(t, b, result);
         return error;
     }
@@ -158,7 +158,7 @@ outcome output_file::install() {
                                  // The kernel refuses the rename: the private content is copied over.
                                  return rename_refused(failed) ? fall_back_to_over(t, s.how, s.result, s.now) : failed;
                              },
-                             [&](over& o) { return install_over(t, o.content.get(), s.result); }},
+                             [&](over& o) { return install_over(t, o.content, s.result); }},
                        s.how);
     s.result.blamed = path_;
     discard();

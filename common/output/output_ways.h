@@ -89,7 +89,8 @@ bool rename_refused(int error);
 
 int open_over(target& t, over& o);
 // The content of `content` copied over the target, creating it for a new output.
-int install_over(target& t, int content, outcome& result);
+// The content may move to memory on the way.
+int install_over(target& t, descriptor& content, outcome& result);
 
 // Named temporary files (temporary_names.cpp), which a signal that ends the run removes
 // first. The asynchronous signals are held back while a name is made, swapped or removed
@@ -106,9 +107,10 @@ class signals_held {
     sigset_t before_;
 };
 // Registers `name` in `folder`, which stays open while it is registered, as holding the
-// file `holds`: the slot to forget it by, or -1 when none is free. The clean-up removes
-// the name only while it holds that file.
-int remember_temporary(int folder, const char* name, const file_info& holds);
+// file `holds`, open as `content`: the slot to forget it by, or -1 when none is free. The
+// clean-up removes the name only while it holds that file, and empties the file where
+// the name cannot go.
+int remember_temporary(int folder, const char* name, int content, const file_info& holds);
 void forget_temporary(int slot);
 
 }  // namespace suite::output

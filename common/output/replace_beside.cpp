@@ -82,7 +82,7 @@ int take_name(target& t, beside& b, Make make) {
             t.sys.unlink(t.folder.get(), name.c_str());
         if (error == 0) {
             b.temporary = name;
-            b.slot = remember_temporary(t.folder.get(), name.c_str(), b.content_info);
+            b.slot = remember_temporary(t.folder.get(), name.c_str(), b.content.get(), b.content_info);
         }
         return error;
     }
@@ -144,7 +144,7 @@ int rename_after_look(target& t, beside& b) {
     const int renamed = unless_done(t, b, t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), 0));
     if (renamed == 0)
         forget_name(b);
-    return renamed;
+    return renamed == ENOENT ? kChangedDuringRun : renamed;   // a clean-up took the content's name
 }
 
 // The content's name, made just now or at the start of the run, may have been taken by
@@ -293,9 +293,10 @@ void drop_beside(target& t, beside& b, outcome& result) {
         return;
     const signals_held held;
     const char* name = b.temporary.c_str();
-    const int error = holds(t, name, b.content_info) == 0 ? t.sys.unlink(t.folder.get(), name) : 0;
-    // An append-only folder the file system did not call so (FUSE, NFS) keeps the name:
-    // it keeps no content, and the user learns of it.
+    const int seen = holds(t, name, b.content_info);
+    const int error = seen == 0 ? t.sys.unlink(t.folder.get(), name) : seen == kChangedDuringRun ? 0 : seen;
+    // A name that cannot go (an append-only folder its file system does not report: FUSE,
+    // NFS) or cannot be looked at keeps no content, and the user learns of it.
     if (error != 0 && error != ENOENT) {
         (void)t.sys.truncate(b.content.get(), 0);
         leave(result, b.temporary, error, left_kind::emptied);

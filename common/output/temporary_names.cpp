@@ -17,6 +17,7 @@ namespace {
 // A slot is filled before it is armed, so the handler never sees half a name.
 struct pending_name {
     int folder = -1;
+    int content = -1;   // emptied where the name cannot go
     char name[NAME_MAX + 1] = {};
     dev_t device = 0;
     ino_t inode = 0;
@@ -53,8 +54,9 @@ void remove_pending_names(int signal) {
     for (const pending_name& pending : pending_names) {
         struct stat there {};
         if (pending.armed && fstatat(pending.folder, pending.name, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-            there.st_dev == pending.device && there.st_ino == pending.inode)
-            unlinkat(pending.folder, pending.name, 0);
+            there.st_dev == pending.device && there.st_ino == pending.inode &&
+            unlinkat(pending.folder, pending.name, 0) != 0)
+            ftruncate(pending.content, 0);
     }
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
@@ -89,13 +91,14 @@ signals_held::~signals_held() {
     sigprocmask(SIG_SETMASK, &before_, nullptr);
 }
 
-int remember_temporary(int folder, const char* name, const file_info& holds) {
+int remember_temporary(int folder, const char* name, int content, const file_info& holds) {
     catch_signals_once();
     for (pending_name& pending : pending_names) {
         if (pending.armed || std::strlen(name) >= sizeof pending.name)
             continue;
         std::strcpy(pending.name, name);
         pending.folder = folder;
+        pending.content = content;
         pending.device = holds.device;
         pending.inode = holds.inode;
         pending.armed = 1;
