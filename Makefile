@@ -1,9 +1,10 @@
 # Thin wrapper around CMake; see README.md.
-.PHONY: all deps test-deps build demo test check-sanitizers check-faults memcheck fuzz bench install uninstall package clean
+.PHONY: all help deps test-deps build demo test check-sanitizers check-faults memcheck fuzz bench install uninstall package clean
 
 MAKEFLAGS += --no-print-directory
 
 FUZZ_SECONDS ?= 60
+# How many compiler jobs a build runs side by side.
 JOBS ?= 2
 PROGRAMS = fieldsplit slotplan reqpack payrise
 # What an installation and the Debian package hold: cmake --install and cpack install these.
@@ -18,6 +19,22 @@ SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
 BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 
 all: build
+
+help:
+	@echo "make demo              build the four programs, run each on its samples in examples/"
+	@echo "make test              build the tests (preset dev) and run them"
+	@echo "make build             build the programs and their man pages (preset default)"
+	@echo "make install           build, then install under DESTDIR/PREFIX (default /usr/local)"
+	@echo "make uninstall         remove what make install put under DESTDIR/PREFIX"
+	@echo "make check-sanitizers  the tests built with AddressSanitizer and UBSan"
+	@echo "make check-faults      fail every file call of a small run of each program"
+	@echo "make memcheck          the tests with every program run under valgrind"
+	@echo "make fuzz              run each fuzz target for FUZZ_SECONDS (default 60)"
+	@echo "make bench             time reqpack and payrise on large generated inputs"
+	@echo "make package           the Debian package in build/package/, checked by lintian"
+	@echo "make deps, test-deps   only install what the build, or the tests, need"
+	@echo "make clean             remove build/"
+	@echo "JOBS=N sets the parallel compiler jobs (default 2)."
 
 # What each command needs, asked for once at its start, so that apt-get fetches the
 # package lists once at most. The programs need BUILD_NEEDS; the tests more, and without
