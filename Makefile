@@ -34,14 +34,18 @@ help:
 	@echo "make package           the Debian package in build/package/, checked by lintian"
 	@echo "make deps, test-deps   only install what the build, or the tests, need"
 	@echo "make clean             remove build/"
-	@echo "JOBS=N sets the parallel compiler jobs (default 2)."
+	@echo "JOBS=N sets the parallel compiler jobs (default 2); SUITE_NO_INSTALL=1 installs"
+	@echo "no package as root: a missing one is named, as for any other user."
 
 # What each command needs, asked for once at its start, so that apt-get fetches the
 # package lists once at most. The programs need BUILD_NEEDS; the tests more, and without
 # a package after --optional the tests that need it are skipped (the Debian package,
-# the access list, reqpack's bash completion).
+# the access list, reqpack's bash completion, man's lookup of the installed pages).
+# The sanitizer build leaves out the scripts; the failed calls are strace's.
 BUILD_NEEDS = cmake g++ make ninja-build
-TEST_NEEDS = $(BUILD_NEEDS) libgtest-dev groff-base strace --optional dpkg-dev file acl bash-completion
+TEST_NEEDS = $(BUILD_NEEDS) libgtest-dev groff-base strace --optional dpkg-dev file acl bash-completion man-db
+SANITIZER_NEEDS = $(BUILD_NEEDS) libgtest-dev --optional acl
+FAULT_NEEDS = $(BUILD_NEEDS) libgtest-dev strace
 NEED = @tools/need
 
 deps:
@@ -74,7 +78,7 @@ test:
 # The same tests, every program and library built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (the asan preset).
 check-sanitizers:
-	$(NEED) $(TEST_NEEDS)
+	$(NEED) $(SANITIZER_NEEDS)
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan --parallel $(JOBS)
 	ctest --preset asan
@@ -82,7 +86,7 @@ check-sanitizers:
 # Every file call of a small run of each program failed in turn (tests/fault_test.sh):
 # the dev preset's tests labelled faults, which make test leaves out for their time.
 check-faults:
-	$(NEED) $(TEST_NEEDS)
+	$(NEED) $(FAULT_NEEDS)
 	cmake --preset dev >/dev/null
 	cmake --build --preset dev --parallel $(JOBS)
 	ctest --preset faults

@@ -5,11 +5,13 @@
 # finds it through PATH, that bash-completion loads reqpack's completion from where it
 # was installed, and that tools/uninstall, from the list the install wrote, takes every
 # file away again and every folder the install created, but not one that was there.
+# Then tools/need where it installs nothing: one line with the command that would.
 set -euo pipefail
 build=$1
 source=$2
 prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+stubs=$(mktemp -d)
+trap 'rm -rf "$prefix" "$stubs"' EXIT
 # An empty bin/ and share/ that were there before; installed twice, as an upgrade does.
 mkdir "$prefix/bin" "$prefix/share"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -60,4 +62,19 @@ for run in 1 2; do
   left=$(cd "$prefix" && find . -mindepth 1 | sort | paste -sd ' ')
   [ "$left" = "./bin ./share" ] || fail "after uninstall run $run, left: '$left', not the bin/ and share/ that were there"
 done
+
+# tools/need, in a copy whose build/ is its own, with id and apt-get stubbed: apt-get
+# only notes that it ran.
+mkdir "$stubs/bin" "$stubs/tools"
+cp "$source/tools/need" "$stubs/tools/"
+printf '#!/bin/sh\n[ "$1" = -u ] && echo "$STUB_UID" || exec /usr/bin/id "$@"\n' >"$stubs/bin/id"
+printf '#!/bin/sh\necho "$*" >>"%s/apt-get.ran"\n' "$stubs" >"$stubs/bin/apt-get"
+chmod +x "$stubs/bin/id" "$stubs/bin/apt-get"
+want="need: missing: suite-absent (optional: suite-maybe); as root: apt-get install -y suite-absent suite-maybe"
+for who in "STUB_UID=1000" "STUB_UID=0 SUITE_NO_INSTALL=1"; do
+  got=$(env PATH="$stubs/bin:$PATH" $who "$stubs/tools/need" make suite-absent --optional suite-maybe 2>&1) &&
+    fail "need as $who: status 0 with a package missing"
+  [ "$got" = "$want" ] || fail "need as $who says '$got', not '$want'"
+done
+[ ! -e "$stubs/apt-get.ran" ] || fail "need ran apt-get $(cat "$stubs/apt-get.ran") where it installs nothing"
 exit "$status"
