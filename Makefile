@@ -34,6 +34,7 @@ help:
 	@echo "make package           the Debian package in build/package/, checked by lintian"
 	@echo "make deps, test-deps   only install what the build, or the tests, need"
 	@echo "make clean             remove build/"
+	@echo "make help              this list"
 	@echo "JOBS=N sets the parallel compiler jobs (default 2); SUITE_NO_INSTALL=1 installs"
 	@echo "no package as root: a missing one is named, as for any other user."
 

@@ -65,24 +65,50 @@ fi
 # An installed file that has become a dangling link goes too. Twice: the second run
 # finds nothing to remove.
 ln -sf "$prefix/gone" "$prefix/bin/fieldsplit"
+# Each file and folder it removes is named, once: all but the bin/ and share/.
+before=$(cd "$prefix" && find . -mindepth 1 | wc -l)
 for run in 1 2; do
-  "$source/tools/uninstall" "$prefix" >/dev/null || fail "uninstall run $run: exit status $?"
+  said=$("$source/tools/uninstall" "$prefix") || fail "uninstall run $run: exit status $?"
+  [ "$run" = 2 ] || [ "$(grep -c '^removed ' <<<"$said")" = $((before - 2)) ] ||
+    fail "uninstall names $(grep -c '^removed ' <<<"$said") removals, not $((before - 2))"
   left=$(cd "$prefix" && find . -mindepth 1 | sort | paste -sd ' ')
   [ "$left" = "./bin ./share" ] || fail "after uninstall run $run, left: '$left', not the bin/ and share/ that were there"
 done
 
-# tools/need, in a copy whose build/ is its own, with id and apt-get stubbed: apt-get
-# only notes that it ran.
+# make help names every target, as `make NAME` or after a comma.
+help=$(env -u MAKEFLAGS -u MAKELEVEL make -s -C "$source" help)
+for target in $(sed -n 's/^\.PHONY: all //p' "$source/Makefile"); do
+  grep -Eq "(make |, )$target[ ,]" <<<"$help" || fail "make help does not name $target"
+done
+
+# tools/need, in a copy whose build/ is its own, with id, apt-get and apt-cache stubbed:
+# apt-get only notes that it ran, and installs nothing.
 mkdir "$stubs/bin" "$stubs/tools"
 cp "$source/tools/need" "$stubs/tools/"
 printf '#!/bin/sh\n[ "$1" = -u ] && echo "$STUB_UID" || exec /usr/bin/id "$@"\n' >"$stubs/bin/id"
 printf '#!/bin/sh\necho "$*" >>"%s/apt-get.ran"\n' "$stubs" >"$stubs/bin/apt-get"
-chmod +x "$stubs/bin/id" "$stubs/bin/apt-get"
-want="need: missing: suite-absent (optional: suite-maybe); as root: apt-get install -y suite-absent suite-maybe"
-for who in "STUB_UID=1000" "STUB_UID=0 SUITE_NO_INSTALL=1"; do
-  got=$(env PATH="$stubs/bin:$PATH" $who "$stubs/tools/need" make suite-absent --optional suite-maybe 2>&1) &&
-    fail "need as $who: status 0 with a package missing"
-  [ "$got" = "$want" ] || fail "need as $who says '$got', not '$want'"
-done
+printf '#!/bin/sh\n' >"$stubs/bin/apt-cache"
+chmod +x "$stubs/bin/"*
+# check_need WHO WANT PACKAGE...: all tools/need says, then its status, but the date line.
+check_need() {
+  local who=$1 want=$2 got
+  shift 2
+  got=$(env PATH="$stubs/bin:$PATH" $who "$stubs/tools/need" "$@" 2>&1; echo "status $?")
+  got=$(grep -v '^== ' <<<"$got")
+  [ "$got" = "$want" ] || fail "need $* as $who says '$got', not '$want'"
+}
+missing="need: missing: suite-absent (optional: suite-maybe)"
+check_need STUB_UID=1000 "$missing; as root: apt-get install -y suite-absent suite-maybe
+status 1" make suite-absent --optional suite-maybe
+check_need "STUB_UID=0 SUITE_NO_INSTALL=1" "$missing; as root: apt-get install -y suite-absent suite-maybe
+status 1" make suite-absent --optional suite-maybe
+check_need STUB_UID=1000 "need: not installed: suite-maybe (the tests that need them are skipped); \
+as root: apt-get install -y suite-maybe
+status 0" make --optional suite-maybe
 [ ! -e "$stubs/apt-get.ran" ] || fail "need ran apt-get $(cat "$stubs/apt-get.ran") where it installs nothing"
+# Root who installs is not told to run apt-get as root.
+check_need STUB_UID=0 "installing: suite-absent suite-maybe; log in build/apt.log
+$missing
+need: still missing after apt-get install; the end of build/apt.log:
+status 1" make suite-absent --optional suite-maybe
 exit "$status"
