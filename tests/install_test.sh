@@ -93,7 +93,7 @@ chmod +x "$stubs/bin/"*
 check_need() {
   local who=$1 want=$2 got
   shift 2
-  got=$(env PATH="$stubs/bin:$PATH" $who "$stubs/tools/need" "$@" 2>&1; echo "status $?")
+  got=$(env -u SUITE_NO_INSTALL PATH="$stubs/bin:$PATH" $who "$stubs/tools/need" "$@" 2>&1; echo "status $?")
   got=$(grep -v '^== ' <<<"$got")
   [ "$got" = "$want" ] || fail "need $* as $who says '$got', not '$want'"
 }
