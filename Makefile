@@ -1,9 +1,10 @@
 # Thin wrapper around CMake; see README.md.
-.PHONY: all deps test-deps build demo test check-sanitizers check-faults memcheck fuzz bench install uninstall package clean
+.PHONY: all help deps test-deps build demo test check-sanitizers check-faults memcheck fuzz bench install uninstall package clean
 
 MAKEFLAGS += --no-print-directory
 
 FUZZ_SECONDS ?= 60
+# How many compiler jobs a build runs side by side.
 JOBS ?= 2
 PROGRAMS = fieldsplit slotplan reqpack payrise
 # What an installation and the Debian package hold: cmake --install and cpack install these.
@@ -19,12 +20,33 @@ BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 
 all: build
 
+help:
+	@echo "make demo              build the four programs, run each on its samples in examples/"
+	@echo "make test              build the tests (preset dev) and run them"
+	@echo "make build             build the programs and their man pages (preset default)"
+	@echo "make install           build, then install under DESTDIR/PREFIX (default /usr/local)"
+	@echo "make uninstall         remove what make install put under DESTDIR/PREFIX"
+	@echo "make check-sanitizers  the tests built with AddressSanitizer and UBSan"
+	@echo "make check-faults      fail every file call of a small run of each program"
+	@echo "make memcheck          the tests with every program run under valgrind"
+	@echo "make fuzz              run each fuzz target for FUZZ_SECONDS (default 60)"
+	@echo "make bench             time reqpack and payrise on large generated inputs"
+	@echo "make package           the Debian package in build/package/, checked by lintian"
+	@echo "make deps, test-deps   only install what the build, or the tests, need"
+	@echo "make clean             remove build/"
+	@echo "make help              this list"
+	@echo "JOBS=N sets the parallel compiler jobs (default 2); SUITE_NO_INSTALL=1 installs"
+	@echo "no package as root: a missing one is named, as for any other user."
+
 # What each command needs, asked for once at its start, so that apt-get fetches the
 # package lists once at most. The programs need BUILD_NEEDS; the tests more, and without
 # a package after --optional the tests that need it are skipped (the Debian package,
-# the access list, reqpack's bash completion).
+# the access list, reqpack's bash completion, man's lookup of the installed pages).
+# The sanitizer build leaves out the scripts; the failed calls are strace's.
 BUILD_NEEDS = cmake g++ make ninja-build
-TEST_NEEDS = $(BUILD_NEEDS) libgtest-dev groff-base strace --optional dpkg-dev file acl bash-completion
+TEST_NEEDS = $(BUILD_NEEDS) libgtest-dev groff-base strace --optional dpkg-dev file acl bash-completion man-db
+SANITIZER_NEEDS = $(BUILD_NEEDS) libgtest-dev --optional acl
+FAULT_NEEDS = $(BUILD_NEEDS) libgtest-dev strace
 NEED = @tools/need
 
 deps:
@@ -57,7 +79,7 @@ test:
 # The same tests, every program and library built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (the asan preset).
 check-sanitizers:
-	$(NEED) $(TEST_NEEDS)
+	$(NEED) $(SANITIZER_NEEDS)
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan --parallel $(JOBS)
 	ctest --preset asan
@@ -65,7 +87,7 @@ check-sanitizers:
 # Every file call of a small run of each program failed in turn (tests/fault_test.sh):
 # the dev preset's tests labelled faults, which make test leaves out for their time.
 check-faults:
-	$(NEED) $(TEST_NEEDS)
+	$(NEED) $(FAULT_NEEDS)
 	cmake --preset dev >/dev/null
 	cmake --build --preset dev --parallel $(JOBS)
 	ctest --preset faults

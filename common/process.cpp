@@ -292,4 +292,9 @@ int close_stdout() {
     return error != 0 || message_lost ? 1 : 0;
 }
 
+int report_no_memory() {
+    warn("%s", kNoMemory);
+    return 1;
+}
+
 }  // namespace suite

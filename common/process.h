@@ -89,4 +89,11 @@ void report_stdout_error(int error);
 // one for standard error.
 int close_stdout();
 
+// What a run that runs out of memory says: "program: not enough memory", or, where one
+// file did not fit, "program: file: not enough memory".
+inline constexpr char kNoMemory[] = "not enough memory";
+// Every main catches std::bad_alloc and ends through here, after its outputs were
+// unwound (each keeps its previous content): the message, and the status 1.
+int report_no_memory();
+
 }  // namespace suite

@@ -2,6 +2,7 @@
 // second to a real number and the fourth to an integer, and prints all four.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "common/process.h"
 
@@ -33,7 +34,7 @@ const char kDescription[] =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     if (const auto status = suite::open_run("fieldsplit", argc, argv, kSynopsis, kDescription, 0))
         return *status;
 
@@ -45,4 +46,6 @@ int main(int argc, char** argv) {
     i = std::atoi(f);
     std::printf(kPrintFormat, o, fp, t, i);
     return suite::close_stdout();
+} catch (const std::bad_alloc&) {
+    return suite::report_no_memory();
 }

@@ -2,6 +2,7 @@
 // opens the files, runs read_write or the printer and maps what happened to messages
 // and the exit status.
 #include <cstdio>
+#include <new>
 #include <string_view>
 
 #include "common/file.h"
@@ -58,7 +59,7 @@ int convert(std::FILE* input) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     const bool printing = argc > 1 && std::string_view(argv[1]) == "--print";
     if (const auto status = suite::open_run("payrise", argc, argv, kSynopsis, kDescription, printing ? 2 : 0))
         return *status;
@@ -77,4 +78,6 @@ int main(int argc, char** argv) {
     }
     const int status = convert(input.get());
     return suite::worse(suite::close_stdout(), status);
+} catch (const std::bad_alloc&) {
+    return suite::report_no_memory();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -157,8 +158,14 @@ int print_records(const char* path) {
 // written whole before either replaces its old version.
 int export_records(const file_names& names, const hour_range& hours) {
     std::vector<request_record> records;
-    if (const int error = read_records_file(names.records_file, records)) {
-        suite::report_error(names.records_file, error);
+    try {
+        if (const int error = read_records_file(names.records_file, records)) {
+            suite::report_error(names.records_file, error);
+            return 1;
+        }
+    } catch (const std::bad_alloc&) {
+        // The records are held whole: name the file that did not fit.
+        suite::report(names.records_file, suite::kNoMemory);
         return 1;
     }
     if (records.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
@@ -175,7 +182,7 @@ int export_records(const file_names& names, const hour_range& hours) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     if (const auto status = suite::open_run("reqpack", argc, argv, kSynopsis, kDescription, suite::kOwnArguments))
         return *status;
     if (const char* option = later_info_option(argc, argv)) {
@@ -203,4 +210,6 @@ int main(int argc, char** argv) {
         status = run(names);
     }
     return suite::worse(status, suite::close_stdout());
+} catch (const std::bad_alloc&) {
+    return suite::report_no_memory();
 }

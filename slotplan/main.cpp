@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "common/own_input.h"
@@ -71,9 +72,11 @@ int schedule() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     if (const auto status = suite::open_run("slotplan", argc, argv, kSynopsis, kDescription, 0))
         return *status;
     const int status = schedule();
     return suite::worse(suite::close_stdout(), status);
+} catch (const std::bad_alloc&) {
+    return suite::report_no_memory();
 }

@@ -102,6 +102,13 @@ TEST(MessageQuoting, PrintableRangeEndsAtBlankAndTilde) {
     }
 }
 
+// What every main's catch of std::bad_alloc ends with: one line, and the status 1.
+TEST(OutOfMemory, OneLineAndStatus1) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(suite::report_no_memory(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "test: not enough memory\n");
+}
+
 // Writes to descriptor `fd` while it stands for a file open for reading only, so that
 // the write fails and its stream's buffer is dropped; then gives the descriptor back,
 // so that the final flush succeeds, and closes as every main does.

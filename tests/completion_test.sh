@@ -60,5 +60,8 @@ check "-c|-d|-e|-p|-r|-s|-t|-x" --export -x a.xml -
 check "--export" --e
 check "--print" --p
 check "" --version b
+check "" -h my
+check "" -r out.bin --help my
+check "" --export --version my
 [ "$status" = 0 ] && echo "all completions as expected"
 exit "$status"

@@ -117,9 +117,9 @@ struct Command {
 Command build_command(const Run& r, const fs::path& program, const fs::path& capture) {
     Command c;
     // A wrapper such as valgrind would take a closed descriptor for its own files
-    // before the program starts, or die of the closed pipe itself, so such a run goes
-    // without it.
-    if (r.closed.empty() && !r.stdout_to_closed_pipe)
+    // before the program starts, die of the closed pipe itself, or need more memory than
+    // the program may take, so such a run goes without it.
+    if (r.closed.empty() && !r.stdout_to_closed_pipe && r.memory == 0)
         c.words = split_words(std::getenv("SUITE_TEST_WRAPPER"));
     if (!c.words.empty())
         c.words.push_back("--log-file=" + (capture / "wrapper.log").string());
@@ -152,6 +152,9 @@ Command build_command(const Run& r, const fs::path& program, const fs::path& cap
     if (r.descriptors > 0 && (getrlimit(RLIMIT_NOFILE, &descriptors) != 0 ||
                               (descriptors.rlim_cur = static_cast<rlim_t>(r.descriptors),
                                setrlimit(RLIMIT_NOFILE, &descriptors) != 0)))
+        _exit(126);
+    const rlimit memory{r.memory, r.memory};
+    if (r.memory > 0 && setrlimit(RLIMIT_AS, &memory) != 0)
         _exit(126);
     // Under the sanitizers a program run end to end skips the leak check at its exit,
     // which takes each run about 80 ms: make memcheck checks the same runs for leaks,

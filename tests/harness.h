@@ -26,6 +26,7 @@ struct Run {
     std::string stdin_file{};                   // if set, standard input comes from this file of the directory
     std::vector<int> closed{};                  // of descriptors 0 to 2, those the program starts without
     int descriptors = 0;                        // if set, how many descriptors the program may open (ulimit -n)
+    std::size_t memory = 0;                     // if set, how many bytes of address space it may take (ulimit -v)
     // Run as user nobody when the test runs as root, from a copy of the program in a
     // folder nobody can enter; the run fails the test, saying why, where that is impossible.
     bool unprivileged = false;
