@@ -347,7 +347,9 @@ TEST(OutputLayer, AnotherProcessDuringTheRunIsNeverUndoneAndTheStatusTellsTheTru
                 prepare(s, way);
                 s.sys.hook_at = k;
                 s.sys.between = [&] { change.make(s); };
+                testing::internal::CaptureStderr();
                 const int status = write_output(s.sys, s.path, way.content);
+                const std::string messages = testing::internal::GetCapturedStderr();
                 const std::string now = harness::read_file(s.target);
                 const std::string before = way.exists ? kPrevious : "";
                 if (change.what == changes[0].what && k > opened) {
@@ -364,6 +366,7 @@ TEST(OutputLayer, AnotherProcessDuringTheRunIsNeverUndoneAndTheStatusTellsTheTru
                 for (const std::string& name : hidden_names(s.dir.path())) {
                     const std::string left = harness::read_file(s.dir.path() / name);
                     EXPECT_TRUE(left == "foreign\n" || left == before) << name << ": " << left;
+                    EXPECT_NE(messages.find(" is left beside it as " + name), std::string::npos) << messages;
                 }
             }
         }

@@ -61,14 +61,12 @@ namespace {
 // Where the kernel will not let a new file stand for the old one, the old one is written
 // over in place instead: at open (the folder takes no new file, or the new one cannot
 // carry the old owner, flags or attributes) from a private file made for it; at install
-// (the rename is refused) from the content already whole beside it.
+// (the rename is refused) from the content already whole beside it, whose name goes
+// when the output is done with.
 int fall_back_to_over(target& t, way& how, outcome& result, phase now) {
     beside& b = std::get<beside>(how);
-    if (now == phase::prepared) {
-        const int error = install_over(t, b.content, result);
-        drop_beside(t, b, result);
-        return error;
-    }
+    if (now == phase::prepared)
+        return install_over(t, b.content, result);
     drop_beside(t, b, result);
     return open_over(t, how.emplace<over>());
 }
