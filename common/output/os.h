@@ -1,9 +1,10 @@
-// The calls the output layer makes to the operating system. Most return 0 or an error
-// number; start_writeback returns nothing (a hint) and keeps_set_id_bits a yes or no.
-// Every call but those of the signal handler (temporary_names.cpp), which may call no
-// hook, passes through one hook, hook(): the programs leave it as it is, and a test
-// overrides it to fail, watch or alter a call, or to change the world between two calls.
-// close is not among them: Linux releases a descriptor whatever close says.
+// The file system calls the output layer makes. Most return 0 or an error number;
+// start_writeback returns nothing (a hint) and keeps_set_id_bits a yes or no. Each
+// passes through one hook, hook(): the programs leave it as it is, and a test overrides
+// it to fail, watch or alter a call, or to change the world between two calls. Not here:
+// the signal handler's calls (temporary_names.cpp), which may call no hook; getrandom
+// and the signal mask's, which cannot fail a run; and close, since Linux releases a
+// descriptor whatever close says.
 #pragma once
 
 #include <sys/types.h>
