@@ -135,18 +135,6 @@ int unless_done(target& t, beside& b, int error) {
     return error != 0 && holds(t, t.name, b.content_info) == 0 ? 0 : error;
 }
 
-// A file system that can neither swap nor refuse to replace: the name is looked at just
-// before the rename, and an update that lands between the two is lost.
-int rename_after_look(target& t, beside& b) {
-    const int error = holds(t, t.name, t.info);
-    if (t.exists ? error != 0 : error != ENOENT)
-        return error == 0 || error == ENOENT || error == kChangedDuringRun ? kChangedDuringRun : error;
-    const int renamed = unless_done(t, b, t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), 0));
-    if (renamed == 0)
-        forget_name(b);
-    return renamed == ENOENT ? kChangedDuringRun : renamed;   // a clean-up took the content's name
-}
-
 // The content's name, made just now or at the start of the run, may have been taken by
 // another process's file: that file stays where it is, and the target as it was.
 int check_content_name(target& t, beside& b, outcome& result) {
@@ -156,6 +144,25 @@ int check_content_name(target& t, beside& b, outcome& result) {
     if (error == kChangedDuringRun || error == ENOENT)
         forget_name(b);
     return error == ENOENT ? kChangedDuringRun : error;
+}
+
+// A file system that can neither swap nor refuse to replace: the content's name and the
+// output's are looked at just before a plain rename, and a change that lands between the
+// looks and the rename is lost; a file that took the content's name then stands.
+int rename_after_look(target& t, beside& b, outcome& result) {
+    if (const int error = check_content_name(t, b, result))
+        return error;
+    int error = holds(t, t.name, t.info);
+    if (t.exists ? error != 0 : error != ENOENT)
+        return error == 0 || error == ENOENT || error == kChangedDuringRun ? kChangedDuringRun : error;
+    error = unless_done(t, b, t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), 0));
+    if (error == 0)
+        forget_name(b);
+    if (error == 0 && holds(t, t.name, b.content_info) == kChangedDuringRun) {
+        result.output = holds::another_file;
+        return kChangedDuringRun;
+    }
+    return error == ENOENT ? kChangedDuringRun : error;   // a clean-up took the content's name
 }
 
 // A new output: an unnamed content is given the output's name itself, a named one is
@@ -169,7 +176,7 @@ int add_new(target& t, beside& b, outcome& result) {
         return error;
     int error = t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), RENAME_NOREPLACE);
     if (error == EINVAL)
-        error = rename_after_look(t, b);
+        error = rename_after_look(t, b, result);
     else if ((error = unless_done(t, b, error)) == 0)
         forget_name(b);
     // A file that took the content's name just before is what the rename put in place.
@@ -213,11 +220,10 @@ int exchange(target& t, beside& b, outcome& result) {
     if (named != 0)
         return named;
     const std::string old_name = b.temporary;
-    const int folder = t.folder.get();
-    const int error = unless_done(t, b, t.sys.rename(folder, old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE));
+    int error = t.sys.rename(t.folder.get(), old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE);
     if (error == EINVAL)
-        return rename_after_look(t, b);
-    if (error != 0)
+        return rename_after_look(t, b, result);
+    if ((error = unless_done(t, b, error)) != 0)
         return error == ENOENT ? kChangedDuringRun : error;
     forget_name(b);   // the name now holds what came out
     const int out = holds(t, old_name, t.info);
@@ -294,6 +300,8 @@ void drop_beside(target& t, beside& b, outcome& result) {
     const signals_held held;
     const char* name = b.temporary.c_str();
     const int seen = holds(t, name, b.content_info);
+    if (seen == kChangedDuringRun)
+        leave(result, b.temporary, 0, left_kind::another_file);
     const int error = seen == 0 ? t.sys.unlink(t.folder.get(), name) : seen == kChangedDuringRun ? 0 : seen;
     // A name that cannot go (an append-only folder its file system does not report: FUSE,
     // NFS) or cannot be looked at keeps no content, and the user learns of it.
