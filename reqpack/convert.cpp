@@ -92,6 +92,15 @@ inline const unsigned char* usual_number(const unsigned char* at, std::int32_t& 
     return at;
 }
 
+// Whether a line end stands between the numbers; the gaps are a blank each, nearly always.
+inline bool crosses_line_end(const number_text (&texts)[3]) {
+    for (int k = 0; k < 2; ++k)
+        for (const char* at = texts[k].text + texts[k].size; at != texts[k + 1].text; ++at)
+            if (*at == '\n')
+                return true;
+    return false;
+}
+
 }  // namespace
 
 inline bool request_scanner::next_usual(block_request& request) {
@@ -103,8 +112,8 @@ inline bool request_scanner::next_usual(block_request& request) {
         (at = usual_number(at, request.record.hour, request.texts[2], request.as_printed)) == nullptr)
         return false;
     // A number that ends the block may go on in the next one; one before it would have
-    // left the next without digits.
-    if (at == end_)
+    // left the next without digits. A request across a line end is named: next() reads it.
+    if (at == end_ || crosses_line_end(request.texts))
         return false;
     pos_ = const_cast<unsigned char*>(at);
     return true;
@@ -115,10 +124,12 @@ inline bool request_scanner::next_usual(block_request& request) {
 bool request_scanner::refill() {
     if (read_failed_)
         return false;
+    line_at(pos_);
     const auto rest = static_cast<std::size_t>(end_ - pos_);
     unsigned char* const read_area = block_ + kAhead;
     std::memmove(read_area - rest, pos_, rest);
     pos_ = read_area - rest;
+    counted_ = pos_;
     const std::size_t got = std::fread(read_area, 1, kBlockSize, in_);
     end_ = read_area + got;
     *end_ = kSentinel;
@@ -128,6 +139,12 @@ bool request_scanner::refill() {
         read_error_ = suite::last_error();
     }
     return got != 0;
+}
+
+std::uint64_t request_scanner::line_at(const unsigned char* at) {
+    lines_ += static_cast<std::uint64_t>(std::count(counted_, at, '\n'));
+    counted_ = at;
+    return lines_ + 1;
 }
 
 // The loops below run over the block without bounds checks: they stop at the
@@ -147,9 +164,15 @@ bool request_scanner::at_digit() {
     return (pos_ != end_ || refill()) && suite::is_c_digit(*pos_);
 }
 
-scan_status request_scanner::read_number(std::int32_t& value) {
+scan_status request_scanner::read_number(std::int32_t& value, std::uint64_t& line, quote& found) {
     if (!skip_space())
         return read_failed_ ? scan_status::read_failed : scan_status::end_of_input;
+    // The quote is taken now: a refill inside the number drops what came before.
+    read_ahead();
+    line = line_at(pos_);
+    found.size = 0;
+    for (const unsigned char* at = pos_; found.size < kQuoteSize && at != end_ && *at != '\n'; ++at)
+        found.text[found.size++] = static_cast<char>(*at);
     const bool negative = *pos_ == '-';
     if (*pos_ == '-' || *pos_ == '+')
         ++pos_;
@@ -176,14 +199,33 @@ scan_status request_scanner::read_number(std::int32_t& value) {
 scan_result request_scanner::next(request_record& record) {
     read_ahead();
     std::int32_t* const fields[] = {&record.app_id, &record.patient_id, &record.hour};
+    scan_result result{scan_status::complete, 0};
+    quote opening;
     for (int k = 0; k < 3; ++k) {
-        scan_status status = read_number(*fields[k]);
+        std::uint64_t line = 0;
+        quote found;
+        scan_status status = read_number(*fields[k], line, found);
+        if (k == 0) {
+            result.line = line;
+            opening = found;
+        }
         if (status == scan_status::end_of_input && k > 0)
             status = scan_status::incomplete;
-        if (status != scan_status::complete)
-            return {status, k};
+        if (status != scan_status::complete) {
+            result.status = status;
+            result.fields = k;
+            if (status == scan_status::not_a_number || status == scan_status::out_of_range) {
+                result.line = line;
+                result.found.assign(found.text, found.size);
+            }
+            return result;
+        }
+        result.last_line = line;
     }
-    return {scan_status::complete, 3};
+    result.fields = 3;
+    if (result.last_line != result.line)
+        result.found.assign(opening.text, opening.size);
+    return result;
 }
 
 // ---- the converter ----
@@ -231,8 +273,8 @@ private:
 // as its echo line and its record.
 class request_converter {
 public:
-    request_converter(std::FILE* input, std::FILE* echo, std::FILE* records)
-        : scanner_(input), echo_(echo), records_(records) {}
+    request_converter(std::FILE* input, std::FILE* echo, std::FILE* records, const split_notice& on_split)
+        : scanner_(input), echo_(echo), records_(records), on_split_(on_split) {}
 
     // The usual requests, as many as both blocks hold without a flush: each one's echo
     // copied from its numbers' own text where %d prints them so.
@@ -254,9 +296,13 @@ public:
         const scan_result scanned = scanner_.next(record);
         if (scanned.status != scan_status::complete) {
             result.input = scanned.status;
+            result.input_line = scanned.line;
+            result.input_found = scanned.found;
             result.input_error = scanner_.read_error();
             return false;
         }
+        if (scanned.last_line != scanned.line && on_split_)
+            on_split_(result.requests + 1, scanned);
         char* const line = echo_.reserve(kEchoRoom);
         if (line == nullptr) {
             note_failure(result, output_failure::echo, echo_.error());
@@ -291,12 +337,13 @@ private:
     request_scanner scanner_;
     block_writer echo_;
     block_writer records_;
+    const split_notice& on_split_;
 };
 
 }  // namespace
 
-convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records) {
-    request_converter converter(input, echo, records);
+convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records, const split_notice& on_split) {
+    request_converter converter(input, echo, records, on_split);
     convert_result result;
     // The usual requests, as many at once as both blocks hold; then the next request,
     // whatever it is, one at a time.
