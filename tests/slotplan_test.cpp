@@ -61,6 +61,12 @@ const CleanRun kCleanRuns[] = {
      unpaired(" -2147483648  1  1  9:00 ", "     1     2") + unpaired(" 2147483647  1  1  9:00 ", "     1     2"),
      notice("1 (1 2) asks for -2147483648-01-01 09:00: the year is beyond the calendar; kept") +
          notice("2 (1 2) asks for 2147483647-01-01 09:00: the year is beyond the calendar; kept")},
+    {"the calendar holds the years -32767 to 32767", nullptr,
+     "1 2 32767 1 1 9:00\n1 2 -32767 1 1 9:00\n1 2 32768 1 1 9:00\n1 2 -32768 1 1 9:00\n",
+     unpaired(" -32768  1  1  9:00 ", "     1     2") + unpaired(" -32767  1  1  9:00 ", "     1     2") +
+         unpaired(" 32767  1  1  9:00 ", "     1     2") + unpaired(" 32768  1  1  9:00 ", "     1     2"),
+     notice("3 (1 2) asks for 32768-01-01 09:00: the year is beyond the calendar; kept") +
+         notice("4 (1 2) asks for -32768-01-01 09:00: the year is beyond the calendar; kept")},
     {"no people file: requests go out without names", nullptr, "1 2 2024 1 1 9:00\n",
      unpaired(" 2024  1  1  9:00 ", "     1     2")},
     {"no requests: an empty list", "1 2 Ann Lee A\n", " \n\n", ""},
