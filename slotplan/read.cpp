@@ -38,6 +38,8 @@ int read_records(std::span<Record> table, int limit, read_report& report,
             report.field = field_names[scan.field];
         } else {
             table[count++] = record;
+            if (scan.last_line != scan.first_line)
+                report.split.push_back({count, scan});
             continue;
         }
         return count;
@@ -112,6 +114,10 @@ const char* why_malformed(scan_status status) {
 }  // namespace
 
 int complain(const char* path, const read_report& report) {
+    for (const split_record& r : report.split)
+        suite::report(path, "line " + std::to_string(r.scan.first_line) + ", record " + std::to_string(r.record) +
+                                ": runs on to line " + std::to_string(r.scan.last_line) + ": " +
+                                suite::quote_argument(r.scan.opening));
     switch (report.problem) {
     case read_problem::none:
         return 0;

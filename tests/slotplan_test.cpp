@@ -37,6 +37,9 @@ struct CleanRun {
 std::string notice(const std::string& what) {
     return "slotplan: AppointmentReqs.txt: record " + what + "\n";
 }
+std::string said(const std::string& what) {
+    return "slotplan: AppointmentReqs.txt: " + what + "\n";
+}
 
 const CleanRun kCleanRuns[] = {
     {"eleven digits in a row split after the fifth", "12345678901 Ann Lee A\n", "12345678901 2024 3 1 9:00\n",
@@ -47,10 +50,15 @@ const CleanRun kCleanRuns[] = {
      "1 2 2024 5 6 10.30\n1 2 2024 5 7 10 30\n1 2 2024 5 8 1030\n1 2 2024 5 9 9h5\n",
      unpaired(" 2024  5  6 10:30 ", "     1     2") + unpaired(" 2024  5  7 10:30 ", "     1     2") +
          unpaired(" 2024  5  8 10:00 ", "     1     2") + unpaired(" 2024  5  9  9: 5 ", "     1     2")},
-    {"records are not bound to lines", "1 2\nAnn\nLee\n\nA 3 4 Bob Ray B\n",
+    {"records are not bound to lines, and one across a line end is named", "1 2\nAnn\nLee\n\nA 3 4 Bob Ray B\n",
      "1\n2 2024\n5 6 10:30 3 4 2024 5 6 11:00\n",
      " 2024  5  6 10:30      1     2 Ann        Lee        A\n"
-     " 2024  5  6 11:00      3     4 Bob        Ray        B\n"},
+     " 2024  5  6 11:00      3     4 Bob        Ray        B\n",
+     "slotplan: People.txt: line 1, record 1: runs on to line 5: '1 2'\n" +
+         said("line 1, record 1: runs on to line 3: '1'")},
+    {"a request with no minute takes the next line's key", nullptr, "1 2 2025 4 4 9h\n10041 500281 2025 4 4 9:30\n",
+     unpaired(" 2025  4  4  9:10 ", "     1     2") + unpaired(" 2025  4  4  9:30 ", "    41500281"),
+     said("line 1, record 1: runs on to line 2: '1 2 2025 4 4 9h'")},
     {"names up to 29 characters, written whole, push the line right",
      "1 2 Maximiliane Mustermann-Schmidt-Oberholzer Z\n", "1 2 2024 1 1 9:00\n",
      " 2024  1  1  9:00      1     2 Maximiliane Mustermann-Schmidt-Oberholzer Z\n"},
