@@ -125,6 +125,9 @@ struct read_report {
     scan_result scan{};             // malformed: how its scan failed
     const char* field = "";         // malformed: the field it failed at
     int error = 0;                  // not_open, read_error: the system's error number
+    long long unread = 0;           // beyond_limit: the records left, counted up to the
+                                    // end of the file or the first that does not scan
+    std::vector<long> lines{};      // the line each stored record starts on
     std::vector<split_record> split{};
 };
 
@@ -145,6 +148,10 @@ bool stops_run(const read_report& report);
 
 void write_names(std::span<appointment> requests, int request_count,
                  std::span<const person> people, int person_count);
+// The position of the first person whose keys are those of request `at`, when that
+// request gets no names because the person stands elsewhere; -1 otherwise.
+int keys_elsewhere(std::span<const appointment> requests, int at,
+                   std::span<const person> people, int person_count);
 int check_appointments(std::span<appointment> requests, int count);
 // The same, calling on_drop for each request dropped with the earlier request that holds
 // its slot, and the positions of both in input order (from 0).
