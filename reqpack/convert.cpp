@@ -92,12 +92,11 @@ inline const unsigned char* usual_number(const unsigned char* at, std::int32_t& 
     return at;
 }
 
-// Whether a line end stands between the numbers; the gaps are a blank each, nearly always.
-inline bool crosses_line_end(const number_text (&texts)[3]) {
-    for (int k = 0; k < 2; ++k)
-        for (const char* at = texts[k].text + texts[k].size; at != texts[k + 1].text; ++at)
-            if (*at == '\n')
-                return true;
+// Whether a line end stands between two numbers; the gap is one blank, nearly always.
+inline bool line_end_between(const number_text& before, const number_text& after) {
+    for (const char* at = before.text + before.size; at != after.text; ++at)
+        if (*at == '\n')
+            return true;
     return false;
 }
 
@@ -113,7 +112,8 @@ inline bool request_scanner::next_usual(block_request& request) {
         return false;
     // A number that ends the block may go on in the next one; one before it would have
     // left the next without digits. A request across a line end is named: next() reads it.
-    if (at == end_ || crosses_line_end(request.texts))
+    if (at == end_ || line_end_between(request.texts[0], request.texts[1]) ||
+        line_end_between(request.texts[1], request.texts[2]))
         return false;
     pos_ = const_cast<unsigned char*>(at);
     return true;

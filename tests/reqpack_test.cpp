@@ -122,6 +122,7 @@ TEST(ReqpackBadInput, StopsAtTheRequestItCannotReadWhole) {
         {"1 100 9\n2\n", 1, "reqpack: input.txt: line 2, request 2: the last request is incomplete\n"},
         {"1 100", 0, "reqpack: input.txt: line 1, request 1: the last request is incomplete\n"},
         {"1 100 9\n2 x 10\n", 1, "reqpack: input.txt: line 2, request 2: not a number: 'x 10'\n"},
+        {"1 100 9\n2\n101 x\n", 1, "reqpack: input.txt: line 3, request 2: not a number: 'x'\n"},
         {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: line 2, request 3: not a number: 'x'\n"},
         {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: line 700001, request 700002: not a number: 'x'\n", 699999},
         {"1 100\n9\n2 101 10x", 2,
