@@ -89,6 +89,10 @@ const CleanRun kCleanRuns[] = {
     {"a request past the last person pairs with no one, keys 0 0 too", "1 1 Ann Lee A\n",
      "1 1 2024 1 1 9:00\n0 0 2024 1 1 10:00\n",
      " 2024  1  1  9:00      1     1 Ann        Lee        A\n" + unpaired(" 2024  1  1 10:00 ", "     0     0")},
+    {"keys 0 0 past the last person are another's all the same", "0 0 Ann Lee A\n",
+     "1 1 2024 1 1 9:00\n0 0 2024 1 1 10:00\n",
+     unpaired(" 2024  1  1  9:00 ", "     1     1") + unpaired(" 2024  1  1 10:00 ", "     0     0"),
+     said("line 2, record 2 (0 0) has the keys of People.txt line 1, record 1: names pair by position, none attached")},
     // The holder is named by its place in the file, not among the requests kept: C' is
     // held by record 4 though C is the third request kept.
     {"a later request for a taken slot is dropped (A, B, A', C, C')", nullptr,
