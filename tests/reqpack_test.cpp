@@ -113,7 +113,7 @@ TEST(ReqpackConvert, RecordsReadBackThroughGetRequests) {
 // A request across a line end is named on its way.
 TEST(ReqpackBadInput, StopsAtTheRequestItCannotReadWhole) {
     const struct {
-        const char* input;
+        std::string input;
         int written;  // requests echoed and written, of "1 100 9" and "2 101 10"
         const char* err;
         int before = 0;  // lines of "1 100 9" before the input, written too
@@ -123,6 +123,7 @@ TEST(ReqpackBadInput, StopsAtTheRequestItCannotReadWhole) {
         {"1 100", 0, "reqpack: input.txt: line 1, request 1: the last request is incomplete\n"},
         {"1 100 9\n2 x 10\n", 1, "reqpack: input.txt: line 2, request 2: not a number: 'x 10'\n"},
         {"1 100 9\n2\n101 x\n", 1, "reqpack: input.txt: line 3, request 2: not a number: 'x'\n"},
+        {std::string(300, '\n') + "x", 0, "reqpack: input.txt: line 301, request 1: not a number: 'x'\n"},
         {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: line 2, request 3: not a number: 'x'\n"},
         {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: line 700001, request 700002: not a number: 'x'\n", 699999},
         {"1 100\n9\n2 101 10x", 2,
