@@ -16,7 +16,7 @@ namespace {
 template <typename Record, typename ScanOne>
 long long count_rest(const scan_result& first, ScanOne scan_one) {
     long long count = 0;
-    for (scan_result scan = first;; ) {
+    for (scan_result scan = first;;) {
         if (scan.status == scan_status::end_of_input || scan.status == scan_status::read_error)
             return count;
         ++count;
