@@ -47,7 +47,12 @@ int convert(std::FILE* input) {
     }
     if (suite::is_own_input(output, fileno(input), payrise::kInputName))
         return 1;
+    // Messages about lines can come by the hundred thousand: written in blocks, not a
+    // write each. close_stdout() flushes them and fails the run when one was lost.
+    static char message_block[64 * 1024];
+    std::setvbuf(stderr, message_block, _IOFBF, sizeof message_block);
     const auto result = payrise::read_write(input, output.stream(), stderr);
+    std::fflush(stderr);
     using failure = payrise::convert_result::failure;
     // On either failure the output is dropped and binary_f.bin keeps its content.
     if (result.failed != failure::none) {

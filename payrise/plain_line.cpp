@@ -2,6 +2,7 @@
 #include "plain_line.h"
 
 #include <cstdlib>
+#include <string>
 
 #include "common/process.h"
 
@@ -22,7 +23,7 @@ std::string_view next_token(std::string_view& rest, unsigned set) {
     return token;
 }
 
-std::optional<double> salary_from_text(std::string_view text) {
+std::optional<double> salary_from_text(std::string_view text, std::string_view* unread) {
     // Skipped here, not by strtod, which would go on past a text of white space into the
     // next line: so strtod starts on a byte of the text, and stops at its end at the latest.
     const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
@@ -30,7 +31,31 @@ std::optional<double> salary_from_text(std::string_view text) {
         return std::nullopt;
     char* end = nullptr;
     const double value = std::strtod(text.data() + first, &end);
-    return end == text.data() + first ? std::nullopt : std::optional(value);
+    if (end == text.data() + first)
+        return std::nullopt;
+    if (unread != nullptr)
+        *unread = text.substr(static_cast<std::size_t>(end - text.data()));
+    return value;
+}
+
+namespace {
+
+constexpr std::size_t kQuoteSize = 20;  // what a message quotes of a text
+
+// A text of the line as a message quotes it: up to kQuoteSize characters, without the
+// line end an I line's last text may hold.
+std::string quoted(std::string_view text) {
+    if (text.ends_with('\n'))
+        text.remove_suffix(1);
+    return suite::quote_argument(text.substr(0, kQuoteSize));
+}
+
+}  // namespace
+
+void name_odd_grade(std::FILE* messages, std::uintmax_t number, std::string_view grade) {
+    if (grade.front() != 'a' && grade.front() != 'b' && grade.front() != 'c')
+        suite::warn_to(messages, "%s: line %ju: grade %s is not a, b or c: the salary is kept", kInputName, number,
+                       quoted(grade).c_str());
 }
 
 bool convert_line(const next_line& line, std::uintmax_t number, std::FILE* messages, unsigned char* record) {
@@ -53,16 +78,26 @@ bool convert_line(const next_line& line, std::uintmax_t number, std::FILE* messa
     const std::string_view salary = next_token(rest, kComma);
     const std::string_view last = letter == 'i' ? salary : next_token(rest, kBlank | kLineEnd);
     if (last.empty()) {
-        suite::warn_to(messages, "%s: line %ju: too few fields for kind %c, no record written", kInputName, number,
-                       kind.front());
+        suite::warn_to(messages, "%s: line %ju: too few fields for kind %c, no record written: %s", kInputName, number,
+                       kind.front(), quoted(line.text).c_str());
         return false;
     }
-    const std::optional<double> value = salary_from_text(salary);
+    std::string_view unread;
+    const std::optional<double> value = salary_from_text(salary, &unread);
+    // White space after the number, a line end or a blank, changes nothing.
+    if (value && unread.find_first_not_of(" \t\n\v\f\r") != std::string_view::npos)
+        suite::warn_to(messages, "%s: line %ju: salary %s is read only in part, as %s", kInputName, number,
+                       quoted(salary).c_str(),
+                       quoted(salary.substr(0, salary.size() - unread.size())
+                                  .substr(salary.find_first_not_of(" \t\n\v\f\r")))
+                           .c_str());
     // Quoted without the line end an I line's salary text may hold.
     if (!value)
         suite::warn_to(messages, "%s: line %ju: salary %s is not a number, read as 0", kInputName, number,
                        suite::quote_argument(salary.substr(0, salary.size() - (salary.ends_with('\n') ? 1 : 0))).c_str());
     const char grade = letter == 'e' ? last.front() : '\0';
+    if (letter == 'e')
+        name_odd_grade(messages, number, last);
     encode_staff_record(salary_rise({.kind = kind.front(), .salary = value.value_or(0), .grade = grade}), record);
     return true;
 }

@@ -21,12 +21,18 @@ std::string_view next_token(std::string_view& rest, unsigned set);
 
 // A salary text's value as atof reads it; none when atof would convert nothing and read
 // 0. The text ends in a line end, or the byte after it can be part of no number (a
-// comma, white space or a zero byte).
-std::optional<double> salary_from_text(std::string_view text);
+// comma, white space or a zero byte). `unread`, when given, receives the text that atof
+// leaves unread after a number.
+std::optional<double> salary_from_text(std::string_view text, std::string_view* unread = nullptr);
+
+// Names the grade of E line `number` when it is not a, b or c, which keep the salary:
+// `grade` is the text the grade is the first character of.
+void name_odd_grade(std::FILE* messages, std::uintmax_t number, std::string_view grade);
 
 // The record of line `number`, raised and encoded at `record`; false when the line gives
 // none, with a message on `messages` for a long line or a missing field. A salary that
-// is no number is read as 0 and named.
+// is no number is read as 0 and named; so are a salary followed by text that atof
+// leaves unread and a grade that raises nothing, and their records are kept.
 bool convert_line(const next_line& line, std::uintmax_t number, std::FILE* messages, unsigned char* record);
 
 }  // namespace payrise

@@ -31,7 +31,8 @@ convert_result read_write(std::FILE* input, std::FILE* output, std::FILE* messag
             used = 1;
         }
         if (one_pass == pass::usual_lines) {
-            const std::size_t lines = convert_usual_lines(reader, kRecordsPerBlock + 1 - used, block.get() + kRecordSize * used);
+            const std::size_t lines = convert_usual_lines(reader, kRecordsPerBlock + 1 - used, block.get() + kRecordSize * used,
+                                                            result.lines, messages);
             used += lines;
             result.lines += lines;
             if (lines != 0)

@@ -154,14 +154,18 @@ std::size_t convert_usual_line(const char* line, staff_record& record) {
 
 }  // namespace
 
-std::size_t convert_usual_lines(line_reader& reader, std::size_t most, unsigned char* records) {
+std::size_t convert_usual_lines(line_reader& reader, std::size_t most, unsigned char* records,
+                                std::uintmax_t lines_before, std::FILE* messages) {
     const std::string_view text = reader.ahead();
     std::size_t lines = 0;
     std::size_t at = 0;
     staff_record record;
     for (std::size_t size; lines < most && at < text.size() && (size = convert_usual_line(text.data() + at, record)) != 0;
-         at += size)
+         at += size) {
+        if (lower_kind(record.kind) == 'e' && static_cast<unsigned char>(record.grade - 'a') > 2)
+            name_odd_grade(messages, lines_before + lines + 1, std::string_view(&record.grade, 1));
         encode_staff_record(salary_rise(record), records + kRecordSize * lines++);
+    }
     reader.take(at);
     return lines;
 }

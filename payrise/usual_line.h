@@ -3,6 +3,9 @@
 // then splits the line. Any other line is left to the plain line, which it must match.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+
 #include "line_reader.h"
 
 namespace payrise {
@@ -12,7 +15,9 @@ namespace payrise {
 // returns the number converted. The usual line: each token right after one delimiter, no
 // control byte (one below a blank: a tab, a zero byte) before the line end, a salary of
 // at most 8 digits with perhaps a point among them, which ends the line (kind I) or is
-// followed by a comma and a one-byte grade that does (kind E).
-std::size_t convert_usual_lines(line_reader& reader, std::size_t most, unsigned char* records);
+// followed by a comma and a one-byte grade that does (kind E). A grade other than a, b or
+// c is named on `messages`, the lines counted from `lines_before` + 1.
+std::size_t convert_usual_lines(line_reader& reader, std::size_t most, unsigned char* records,
+                                std::uintmax_t lines_before, std::FILE* messages);
 
 }  // namespace payrise

@@ -54,10 +54,15 @@ void request_scanner::read_ahead() {
 namespace {
 
 // White space as is_c_space has it, in one comparison and one bit test per byte: the
-// scanner asks before every number.
+// scanner asks before every number. Within a request the usual one has no line end, so
+// a line end there ends the number as any other byte would, and next() reads the
+// request and names it, at no cost to the usual one.
+constexpr std::uint64_t kSpaces = std::uint64_t{1} << ' ' | std::uint64_t{0x1F} << '\t';
+constexpr std::uint64_t kSpacesWithinLine = kSpaces & ~(std::uint64_t{1} << '\n');
+
+template <std::uint64_t Spaces>
 bool is_space(unsigned char c) {
-    constexpr std::uint64_t kSpaces = std::uint64_t{1} << ' ' | std::uint64_t{0x1F} << '\t';
-    return c <= ' ' && (kSpaces >> c & 1) != 0;
+    return c <= ' ' && (Spaces >> c & 1) != 0;
 }
 
 // The digits from `at` as one magnitude; the position after them. Past 19 digits the
@@ -72,9 +77,10 @@ const unsigned char* read_digits(const unsigned char* at, std::uint64_t& magnitu
 // One number of the usual request from `at`, after the white space before it: its value
 // in `field` and its text in `text`; the position after it, or null when it has no digit
 // or more than ten, or lies out of range. `as_printed` turns false for a text %d does not
-// print so: a leading zero, or -0.
+// print so: a leading zero, or -0. `Spaces` are the bytes skipped before it.
+template <std::uint64_t Spaces>
 inline const unsigned char* usual_number(const unsigned char* at, std::int32_t& field, number_text& text, bool& as_printed) {
-    while (is_space(*at))
+    while (is_space<Spaces>(*at))
         ++at;
     const unsigned char* const start = at;
     const bool negative = *at == '-';
@@ -98,9 +104,9 @@ inline bool request_scanner::next_usual(block_request& request) {
     read_ahead();
     request.as_printed = true;
     const unsigned char* at = pos_;
-    if ((at = usual_number(at, request.record.app_id, request.texts[0], request.as_printed)) == nullptr ||
-        (at = usual_number(at, request.record.patient_id, request.texts[1], request.as_printed)) == nullptr ||
-        (at = usual_number(at, request.record.hour, request.texts[2], request.as_printed)) == nullptr)
+    if ((at = usual_number<kSpaces>(at, request.record.app_id, request.texts[0], request.as_printed)) == nullptr ||
+        (at = usual_number<kSpacesWithinLine>(at, request.record.patient_id, request.texts[1], request.as_printed)) == nullptr ||
+        (at = usual_number<kSpacesWithinLine>(at, request.record.hour, request.texts[2], request.as_printed)) == nullptr)
         return false;
     // A number that ends the block may go on in the next one; one before it would have
     // left the next without digits.
@@ -115,10 +121,12 @@ inline bool request_scanner::next_usual(block_request& request) {
 bool request_scanner::refill() {
     if (read_failed_)
         return false;
+    line_at(pos_);
     const auto rest = static_cast<std::size_t>(end_ - pos_);
     unsigned char* const read_area = block_ + kAhead;
     std::memmove(read_area - rest, pos_, rest);
     pos_ = read_area - rest;
+    counted_ = pos_;
     const std::size_t got = std::fread(read_area, 1, kBlockSize, in_);
     end_ = read_area + got;
     *end_ = kSentinel;
@@ -128,6 +136,33 @@ bool request_scanner::refill() {
         read_error_ = suite::last_error();
     }
     return got != 0;
+}
+
+namespace {
+
+// The line ends in [from, to), summed in runs of at most 255 bytes into one byte, which
+// the compiler turns into whole vectors of comparisons; std::count widens every byte to
+// a 64-bit sum and takes about three instructions a byte, the whole converter's cost of
+// counting lines.
+std::uint64_t count_line_ends(const unsigned char* from, const unsigned char* to) {
+    std::uint64_t total = 0;
+    while (from != to) {
+        const auto run = std::min<std::size_t>(static_cast<std::size_t>(to - from), 255);
+        unsigned char sum = 0;
+        for (std::size_t k = 0; k < run; ++k)
+            sum = static_cast<unsigned char>(sum + (from[k] == '\n' ? 1 : 0));
+        total += sum;
+        from += run;
+    }
+    return total;
+}
+
+}  // namespace
+
+std::uint64_t request_scanner::line_at(const unsigned char* at) {
+    lines_ += count_line_ends(counted_, at);
+    counted_ = at;
+    return lines_ + 1;
 }
 
 // The loops below run over the block without bounds checks: they stop at the
@@ -147,9 +182,15 @@ bool request_scanner::at_digit() {
     return (pos_ != end_ || refill()) && suite::is_c_digit(*pos_);
 }
 
-scan_status request_scanner::read_number(std::int32_t& value) {
+scan_status request_scanner::read_number(std::int32_t& value, std::uint64_t& line, quote& found) {
     if (!skip_space())
         return read_failed_ ? scan_status::read_failed : scan_status::end_of_input;
+    // The quote is taken now: a refill inside the number drops what came before.
+    read_ahead();
+    line = line_at(pos_);
+    found.size = 0;
+    for (const unsigned char* at = pos_; found.size < kQuoteSize && at != end_ && *at != '\n'; ++at)
+        found.text[found.size++] = static_cast<char>(*at);
     const bool negative = *pos_ == '-';
     if (*pos_ == '-' || *pos_ == '+')
         ++pos_;
@@ -176,14 +217,33 @@ scan_status request_scanner::read_number(std::int32_t& value) {
 scan_result request_scanner::next(request_record& record) {
     read_ahead();
     std::int32_t* const fields[] = {&record.app_id, &record.patient_id, &record.hour};
+    scan_result result{scan_status::complete, 0};
+    quote opening;
     for (int k = 0; k < 3; ++k) {
-        scan_status status = read_number(*fields[k]);
+        std::uint64_t line = 0;
+        quote found;
+        scan_status status = read_number(*fields[k], line, found);
+        if (k == 0) {
+            result.line = line;
+            opening = found;
+        }
         if (status == scan_status::end_of_input && k > 0)
             status = scan_status::incomplete;
-        if (status != scan_status::complete)
-            return {status, k};
+        if (status != scan_status::complete) {
+            result.status = status;
+            result.fields = k;
+            if (status == scan_status::not_a_number || status == scan_status::out_of_range) {
+                result.line = line;
+                result.found.assign(found.text, found.size);
+            }
+            return result;
+        }
+        result.last_line = line;
     }
-    return {scan_status::complete, 3};
+    result.fields = 3;
+    if (result.last_line != result.line)
+        result.found.assign(opening.text, opening.size);
+    return result;
 }
 
 // ---- the converter ----
@@ -231,8 +291,8 @@ private:
 // as its echo line and its record.
 class request_converter {
 public:
-    request_converter(std::FILE* input, std::FILE* echo, std::FILE* records)
-        : scanner_(input), echo_(echo), records_(records) {}
+    request_converter(std::FILE* input, std::FILE* echo, std::FILE* records, const split_notice& on_split)
+        : scanner_(input), echo_(echo), records_(records), on_split_(on_split) {}
 
     // The usual requests, as many as both blocks hold without a flush: each one's echo
     // copied from its numbers' own text where %d prints them so.
@@ -254,9 +314,13 @@ public:
         const scan_result scanned = scanner_.next(record);
         if (scanned.status != scan_status::complete) {
             result.input = scanned.status;
+            result.input_line = scanned.line;
+            result.input_found = scanned.found;
             result.input_error = scanner_.read_error();
             return false;
         }
+        if (scanned.last_line != scanned.line && on_split_)
+            on_split_(result.requests + 1, scanned);
         char* const line = echo_.reserve(kEchoRoom);
         if (line == nullptr) {
             note_failure(result, output_failure::echo, echo_.error());
@@ -291,12 +355,13 @@ private:
     request_scanner scanner_;
     block_writer echo_;
     block_writer records_;
+    const split_notice& on_split_;
 };
 
 }  // namespace
 
-convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records) {
-    request_converter converter(input, echo, records);
+convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records, const split_notice& on_split) {
+    request_converter converter(input, echo, records, on_split);
     convert_result result;
     // The usual requests, as many at once as both blocks hold; then the next request,
     // whatever it is, one at a time.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "part1.h"
@@ -82,9 +84,18 @@ enum class scan_status {
     read_failed,   // the stream reported an error (read_error() tells why)
 };
 
+inline constexpr std::size_t kQuoteSize = 20;  // what a message quotes of the input
+
 struct scan_result {
     scan_status status;
     int fields;  // numbers stored into the record, in order
+    // The line the request starts on; not_a_number and out_of_range: the line of the
+    // failing number. Lines count from 1.
+    std::uint64_t line = 0;
+    std::uint64_t last_line = 0;  // complete: the line its last number stands on
+    // complete: the request's text; not_a_number and out_of_range: the failing number's;
+    // from its start, up to kQuoteSize characters, within its line.
+    std::string found{};
 };
 
 // A request read whole from the scanner's block: its record, and the text of each of its
@@ -131,7 +142,14 @@ private:
     bool refill();
     bool skip_space();
     bool at_digit();
-    scan_status read_number(std::int32_t& value);
+    // Up to kQuoteSize characters of the input from a number's start, within its line.
+    struct quote {
+        char text[kQuoteSize];
+        std::size_t size = 0;
+    };
+
+    scan_status read_number(std::int32_t& value, std::uint64_t& line, quote& found);
+    std::uint64_t line_at(const unsigned char* at);
 
     std::FILE* in_;
     // kAhead bytes for what was left of the last read, the read area, then the sentinel
@@ -139,6 +157,10 @@ private:
     unsigned char block_[kAhead + kBlockSize + 16];
     unsigned char* pos_ = block_;
     unsigned char* end_ = block_;
+    // The line ends before `counted_`, which trails the scan: a refill counts the bytes
+    // it drops, in one pass over the block, and so the usual request counts none.
+    std::uint64_t lines_ = 0;
+    const unsigned char* counted_ = block_;
     bool input_ended_ = false;  // a read gave fewer bytes than asked for
     bool read_failed_ = false;
     int read_error_ = 0;
@@ -150,6 +172,8 @@ enum class output_failure { none, echo, records };
 struct convert_result {
     std::int64_t requests = 0;                      // requests echoed and written
     scan_status input = scan_status::end_of_input;  // why the conversion stopped
+    std::uint64_t input_line = 0;                   // and where: scan_result's line
+    std::string input_found;                        // and its found
     int input_error = 0;                            // error number of a read failure
     output_failure output = output_failure::none;   // the first output that failed
     int output_error = 0;                           // its error number
@@ -158,4 +182,8 @@ struct convert_result {
 // Converts every request of `input`: an echo line to `echo` and a record to `records`.
 // Stops at the end of the input, at the first request that cannot be read whole, or
 // at the first write that fails; what came before is flushed to both streams.
-convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records);
+// A request whose numbers stand on more than one line: its number, counting from 1, and
+// how it scanned.
+using split_notice = std::function<void(std::int64_t request, const scan_result& scan)>;
+convert_result convert_requests(std::FILE* input, std::FILE* echo, std::FILE* records,
+                                const split_notice& on_split = nullptr);

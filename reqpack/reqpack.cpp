@@ -83,6 +83,11 @@ const char* later_info_option(int argc, char** argv) {
     return nullptr;
 }
 
+// "line 3, request 2: ", how a message points at a request.
+std::string where(std::uint64_t line, std::int64_t request) {
+    return "line " + std::to_string(line) + ", request " + std::to_string(request) + ": ";
+}
+
 // Says why the conversion stopped early; returns the exit status it calls for.
 int report_input(const convert_result& result) {
     const std::int64_t request = result.requests + 1;
@@ -104,7 +109,11 @@ int report_input(const convert_result& result) {
         what = "number outside the 32-bit range";
         break;
     }
-    suite::report(kInputFile, "request " + std::to_string(request) + ": " + what);
+    std::string text = where(result.input_line, request) + what;
+    // A file that ends inside the request shows nothing there to quote.
+    if (result.input != scan_status::incomplete)
+        text += ": " + suite::quote_argument(result.input_found);
+    suite::report(kInputFile, text);
     return 1;
 }
 
@@ -119,7 +128,11 @@ int convert(std::FILE* input, const char* records_name) {
     }
     if (suite::is_own_input(records, fileno(input), kInputFile))
         return 1;
-    const convert_result result = convert_requests(input, stdout, records.stream());
+    const convert_result result =
+        convert_requests(input, stdout, records.stream(), [](std::int64_t request, const scan_result& scan) {
+            suite::report(kInputFile, where(scan.line, request) + "runs on to line " + std::to_string(scan.last_line) +
+                                          ": " + suite::quote_argument(scan.found));
+        });
     const int status = report_input(result);
     if (result.output == output_failure::echo)
         suite::report_stdout_error(result.output_error);

@@ -28,6 +28,17 @@ const char kDescription[] =
     "are still written), or Appointments.txt cannot be written; 2 for an unknown\n"
     "argument.\n";
 
+// The counts of a run that did not write every request of its files: those read,
+// dropped, written and left unread past the limit, and the people left unread.
+std::string summary(const read_report& requests, int count, int remaining, const read_report& people, int persons) {
+    std::string text = std::to_string(count) + " requests read, " + std::to_string(count - remaining) + " dropped, " +
+                       std::to_string(remaining) + " written, " + std::to_string(requests.unread) + " left unread";
+    if (people.problem == read_problem::beyond_limit)
+        text += std::string("; ") + kPeopleFile + ": " + std::to_string(persons) + " people read, " +
+                std::to_string(people.unread) + " left unread";
+    return text;
+}
+
 int schedule() {
     // Replacing the list must never empty one of the files it is made from.
     if (suite::is_own_input(kAppointmentsFile, kPeopleFile) ||
@@ -36,17 +47,18 @@ int schedule() {
     std::array<person, kTableSize> people{};
     std::array<appointment, kTableSize> requests{};
 
-    read_report report;
-    int persons = get_people(kPeopleFile, people, kLimit, report);
+    read_report people_report;
+    int persons = get_people(kPeopleFile, people, kLimit, people_report);
     int status = 0;
-    if (persons == kNotOpen && report.error == ENOENT) {
+    if (persons == kNotOpen && people_report.error == ENOENT) {
         persons = 0;   // no people file: requests go out without names
     } else {
-        status = complain(kPeopleFile, report);
-        if (stops_run(report))
+        status = complain(kPeopleFile, people_report);
+        if (stops_run(people_report))
             return status;
     }
 
+    read_report report;
     const int count = get_appointments(kRequestsFile, requests, kLimit, report);
     status = suite::worse(status, complain(kRequestsFile, report));
     if (stops_run(report))
@@ -56,6 +68,14 @@ int schedule() {
         if (const std::string odd = odd_slot(requests[k]); !odd.empty())
             suite::report(kRequestsFile, "record " + std::to_string(k + 1) + " (" + keys_of(requests[k]) +
                                              ") asks for " + slot_text(requests[k]) + ": " + odd + "; kept");
+
+    for (int k = 0; k < count; ++k)
+        if (const int at = keys_elsewhere(requests, k, people, persons); at >= 0)
+            suite::report(kRequestsFile, "line " + std::to_string(report.lines[static_cast<std::size_t>(k)]) +
+                                             ", record " + std::to_string(k + 1) + " (" + keys_of(requests[k]) +
+                                             ") has the keys of People.txt line " +
+                                             std::to_string(people_report.lines[static_cast<std::size_t>(at)]) +
+                                             ", record " + std::to_string(at + 1) + ": names pair by position, none attached");
 
     write_names(requests, count, people, persons);
     const int remaining = check_appointments(
@@ -67,6 +87,9 @@ int schedule() {
     sort_appointments(requests, remaining);
     if (!write_appointments(kAppointmentsFile, requests, remaining))
         return 1;
+    if (people_report.problem == read_problem::beyond_limit || report.problem == read_problem::beyond_limit ||
+        remaining != count)
+        suite::report(kRequestsFile, summary(report, count, remaining, people_report, persons));
     return status;
 }
 

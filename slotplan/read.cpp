@@ -11,6 +11,22 @@
 namespace slotplan {
 namespace {
 
+// The records from one already scanned to the end of the file, or to the first that does
+// not scan whole, which counts too: a scan that fails may fail again at the same place.
+template <typename Record, typename ScanOne>
+long long count_rest(const scan_result& first, ScanOne scan_one) {
+    long long count = 0;
+    for (scan_result scan = first;;) {
+        if (scan.status == scan_status::end_of_input || scan.status == scan_status::read_error)
+            return count;
+        ++count;
+        if (scan.status != scan_status::complete)
+            return count;
+        Record scratch{};
+        scan = scan_one(scratch);
+    }
+}
+
 // The loop both readers share: scan a record into a cleared one, and store it while the
 // table has room for limit + 1 records. Stops at the end, at a malformed record, at a read
 // error, or at the first record beyond the room.
@@ -31,6 +47,7 @@ int read_records(std::span<Record> table, int limit, read_report& report,
         } else if (count == room) {
             report.problem = read_problem::beyond_limit;
             report.record = count;
+            report.unread = count_rest<Record>(scan, scan_one);
         } else if (scan.status != scan_status::complete) {
             report.problem = read_problem::malformed;
             report.record = count + 1;
@@ -38,6 +55,9 @@ int read_records(std::span<Record> table, int limit, read_report& report,
             report.field = field_names[scan.field];
         } else {
             table[count++] = record;
+            report.lines.push_back(scan.first_line);
+            if (scan.last_line != scan.first_line)
+                report.split.push_back({count, scan});
             continue;
         }
         return count;
@@ -112,6 +132,10 @@ const char* why_malformed(scan_status status) {
 }  // namespace
 
 int complain(const char* path, const read_report& report) {
+    for (const split_record& r : report.split)
+        suite::report(path, "line " + std::to_string(r.scan.first_line) + ", record " + std::to_string(r.record) +
+                                ": runs on to line " + std::to_string(r.scan.last_line) + ": " +
+                                suite::quote_argument(r.scan.opening));
     switch (report.problem) {
     case read_problem::none:
         return 0;

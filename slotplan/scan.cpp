@@ -22,6 +22,12 @@ int source::get() {
     last_recorded = recording && c != EOF && recorded.size() < kQuoteSize;
     if (last_recorded)
         recorded += static_cast<char>(c);
+    last_closed = opening_open && c == '\n';
+    last_opened = opening_open && c != EOF && !last_closed && opening.size() < kQuoteSize;
+    if (last_opened)
+        opening += static_cast<char>(c);
+    if (last_closed)
+        opening_open = false;
     return c;
 }
 
@@ -33,7 +39,11 @@ void source::unget(int c) {
         --line;
     if (last_recorded)
         recorded.pop_back();
-    last_recorded = false;
+    if (last_opened)
+        opening.pop_back();
+    if (last_closed)
+        opening_open = true;
+    last_recorded = last_opened = last_closed = false;
     std::ungetc(c, in);
 }
 
@@ -105,7 +115,7 @@ scan_status scan_char(source& in, char& target) {
 // Runs one conversion starting at format[at]; moves `at` past it. The field starts
 // after the white space a %d or %s skips.
 scan_status convert(source& in, const char* format, std::size_t& at, const scan_target& target,
-                    long& field_line) {
+                    long& field_line, bool first) {
     int width = kNoWidth;
     for (++at; suite::is_c_digit(format[at]); ++at)
         width = width * 10 + (format[at] - '0');
@@ -115,6 +125,10 @@ scan_status convert(source& in, const char* format, std::size_t& at, const scan_
     field_line = in.line;
     in.recorded.clear();
     in.recording = true;
+    if (first) {
+        in.opening.clear();
+        in.opening_open = true;
+    }
     if (kind == 'd' && std::holds_alternative<int*>(target))
         return scan_number(in, width, *std::get<int*>(target));
     if (kind == 's' && width == kNoWidth && std::holds_alternative<std::span<char>>(target))
@@ -139,6 +153,7 @@ void record_rest_of_line(source& in) {
 scan_result scan_record(source& in, const char* format, std::span<const scan_target> targets) {
     int field = 0;
     long field_line = in.line;
+    long first_line = in.line;
     scan_status status = scan_status::complete;
     for (std::size_t at = 0; format[at] != '\0' && status == scan_status::complete;) {
         if (suite::is_c_space(format[at])) {
@@ -147,7 +162,9 @@ scan_result scan_record(source& in, const char* format, std::span<const scan_tar
         } else if (format[at] == '%') {
             if (static_cast<std::size_t>(field) >= targets.size())
                 std::abort();
-            status = convert(in, format, at, targets[field], field_line);
+            status = convert(in, format, at, targets[field], field_line, field == 0);
+            if (field == 0)
+                first_line = field_line;
             if (status == scan_status::complete)
                 ++field;
         } else {
@@ -160,12 +177,13 @@ scan_result scan_record(source& in, const char* format, std::span<const scan_tar
     if (status == scan_status::incomplete && in.after_line_end)
         field_line = in.line - 1;
     in.recording = false;
+    in.opening_open = false;
     if (in.error != 0)
         return {scan_status::read_error, field, field_line, "", in.error};
     if (status == scan_status::incomplete && field == 0)
         return {scan_status::end_of_input, 0, 0, {}, 0};
     if (status == scan_status::complete)
-        return {status, field, 0, {}, 0};
+        return {status, field, 0, {}, 0, first_line, field_line, in.opening};
     return {status, field, field_line, in.recorded, 0};
 }
 

@@ -22,6 +22,12 @@ struct source {
     std::string recorded;
     bool recording = false;
     bool last_recorded = false;     // the last character read went into recorded
+    // The record's text from its first field to the end of that line, kept for a record
+    // that runs across a line end.
+    std::string opening;
+    bool opening_open = false;
+    bool last_opened = false;       // the last character read went into opening
+    bool last_closed = false;       // the last character read was the line end closing it
 
     int get();
     void unget(int c);

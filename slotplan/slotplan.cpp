@@ -48,6 +48,17 @@ void write_names(std::span<appointment> requests, int request_count,
     }
 }
 
+int keys_elsewhere(std::span<const appointment> requests, int at,
+                   std::span<const person> people, int person_count) {
+    person_count = within(people.size(), person_count);
+    const appointment& a = requests[static_cast<std::size_t>(at)];
+    const auto same_keys = [&a](const person& p) { return p.key1 == a.key1 && p.key2 == a.key2; };
+    if (at < person_count && same_keys(people[static_cast<std::size_t>(at)]))
+        return -1;
+    const auto found = std::find_if(people.begin(), people.begin() + person_count, same_keys);
+    return found == people.begin() + person_count ? -1 : static_cast<int>(found - people.begin());
+}
+
 // The first request of each slot, in input order, moves down to the front of the table;
 // a later request for a slot already kept is dropped, whoever asks.
 int check_appointments(std::span<appointment> requests, int count) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace slotplan {
 
@@ -91,6 +92,11 @@ struct scan_result {
     long line = 0;              // the line on which that conversion's field starts
     std::string found;          // up to kQuoteSize characters from there, within the line
     int error = 0;              // read_error: the system's error number
+    // complete: the lines its first and last fields start on, and its text from its start
+    // up to kQuoteSize characters, within its first line.
+    long first_line = 0;
+    long last_line = 0;
+    std::string opening{};
 };
 
 // Scans one record; the lines it names count from where `in` stands, as line 1.
@@ -105,6 +111,13 @@ enum class read_problem {
     read_error,     // the file could not be read to its end
 };
 
+// A record stored whole that runs across a line end: its number, counting from 1, and
+// how it scanned.
+struct split_record {
+    int record;
+    scan_result scan;
+};
+
 struct read_report {
     read_problem problem = read_problem::none;
     int record = 0;                 // malformed: the record's number, counting from 1;
@@ -112,6 +125,10 @@ struct read_report {
     scan_result scan{};             // malformed: how its scan failed
     const char* field = "";         // malformed: the field it failed at
     int error = 0;                  // not_open, read_error: the system's error number
+    long long unread = 0;           // beyond_limit: the records left, counted up to the
+                                    // end of the file or the first that does not scan
+    std::vector<long> lines{};      // the line each stored record starts on
+    std::vector<split_record> split{};
 };
 
 // The readers store at most limit + 1 records (and never more than the table holds),
@@ -122,7 +139,8 @@ int get_people(std::FILE* in, std::span<person> table, int limit, read_report& r
 int get_appointments(const char* path, std::span<appointment> table, int limit, read_report& report);
 int get_appointments(std::FILE* in, std::span<appointment> table, int limit, read_report& report);
 
-// Prints what the report says on standard error as "slotplan: <path>: ..."; returns the
+// Prints what the report says on standard error as "slotplan: <path>: ...", the records
+// that run across a line end first; returns the
 // exit status it calls for: 1 for a file not opened, not read or malformed, else 0.
 int complain(const char* path, const read_report& report);
 // True when the run cannot go on after this report (nothing trustworthy was read).
@@ -130,6 +148,10 @@ bool stops_run(const read_report& report);
 
 void write_names(std::span<appointment> requests, int request_count,
                  std::span<const person> people, int person_count);
+// The position of the first person whose keys are those of request `at`, when that
+// request gets no names because the person stands elsewhere; -1 otherwise.
+int keys_elsewhere(std::span<const appointment> requests, int at,
+                   std::span<const person> people, int person_count);
 int check_appointments(std::span<appointment> requests, int count);
 // The same, calling on_drop for each request dropped with the earlier request that holds
 // its slot, and the positions of both in input order (from 0).

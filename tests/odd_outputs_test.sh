@@ -71,7 +71,8 @@ for k in 1 2 3 4 5; do
     status=0
     (ulimit -f 256 && exec "$bin/$1" >/dev/null 2>err) || status=$?
     expect "$1 past the file-size limit, run $k: status" "$status" 1
-    expect "$1 past the file-size limit, run $k: message" "$(cat err)" "$1: $2: File too large"
+    # The generated staff lines hold grades that raise nothing, each named.
+    expect "$1 past the file-size limit, run $k: message" "$(grep -v ": grade '" err)" "$1: $2: File too large"
     expect "$1 past the file-size limit, run $k: old output" "$(cat "$2")" previous
   done
 done

@@ -251,7 +251,8 @@ TEST(PayriseReadWrite, UsualLinesAllTakeTheFastPath) {
     const harness::memory_input in(input);
     payrise::line_reader reader(in.get(), payrise::kChunkSize);
     unsigned char records[std::size(lines) * payrise::kRecordSize];
-    EXPECT_EQ(payrise::convert_usual_lines(reader, std::size(lines), records), std::size(lines));
+    harness::memory_output messages;
+    EXPECT_EQ(payrise::convert_usual_lines(reader, std::size(lines), records, 0, messages.get()), std::size(lines));
 }
 
 // Lines at the edges of the window that I lines' texts 2 to 5 are looked for in: its last
@@ -291,7 +292,7 @@ TEST(PayriseReadWrite, WriteErrorStopsAtItsLine) {
     EXPECT_EQ(result.lines, block + 2);
     EXPECT_EQ(result.records, block);
     EXPECT_EQ(messages.bytes(), "payrise: input1.txt: line " + std::to_string(block + 1) +
-                                   ": too few fields for kind E, no record written\n");
+                                   ": too few fields for kind E, no record written: 'E short'\n");
 }
 
 // The printer's line of a record the encoder wrote, the longest one included, and a

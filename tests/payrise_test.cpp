@@ -36,7 +36,9 @@ TEST(PayriseConvert, EveryKindAndGradeGivesItsRecord) {
         "i ida ask,x,y,z,-40\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err,
+              "payrise: input1.txt: line 5: grade 'A' is not a, b or c: the salary is kept\n"
+              "payrise: input1.txt: line 6: grade 'd' is not a, b or c: the salary is kept\n");
     // I raises by 5.15 per cent: 100 gives 105.15, 2000.5 gives 2103.52575, -40 gives -42.06.
     const std::string expected =
         payrise_record('I', 105.15) + payrise_record('E', 117.5, 'a') + payrise_record('E', 112, 'b') +
@@ -79,27 +81,37 @@ TEST(PayriseConvert, SalaryTextsReadAsAtofReadsThem) {
         "E a b,\"2,800\",a\n"
         "E a b,-inf,x\n"
         "I a b,c,d,e, + 1\n"
-        "E a b,.5,d\n");
+        "E a b,.5,d\n"
+        "E Per Lund,3 000,a\n"
+        "E Kari Dahl,3000,50,b\n"
+        "I a b,c,d,e,100 \n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
               "payrise: input1.txt: line 1: salary '' is not a number, read as 0\n"
               "payrise: input1.txt: line 4: salary 'pay' is not a number, read as 0\n"
               "payrise: input1.txt: line 5: salary '\"2' is not a number, read as 0\n"
-              "payrise: input1.txt: line 7: salary ' + 1' is not a number, read as 0\n");
+              "payrise: input1.txt: line 5: grade '800\",a' is not a, b or c: the salary is kept\n"
+              "payrise: input1.txt: line 6: grade 'x' is not a, b or c: the salary is kept\n"
+              "payrise: input1.txt: line 7: salary ' + 1' is not a number, read as 0\n"
+              "payrise: input1.txt: line 8: grade 'd' is not a, b or c: the salary is kept\n"
+              "payrise: input1.txt: line 9: salary '3 000' is read only in part, as '3'\n"
+              "payrise: input1.txt: line 10: grade '50,b' is not a, b or c: the salary is kept\n");
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]),
               harness::hex(payrise_record('I', 0) + payrise_record('E', 117.5, 'a') +
                            payrise_record('E', 112, 'b') + payrise_record('E', 0, 'c') +
                            payrise_record('E', 0, '8') + payrise_record('E', -HUGE_VAL, 'x') +
-                           payrise_record('I', 0) + payrise_record('E', 0.5, 'd')));
+                           payrise_record('I', 0) + payrise_record('E', 0.5, 'd') +
+                           payrise_record('E', 3.525, 'a') + payrise_record('E', 3000, '5') +
+                           payrise_record('I', 105.15)));
 }
 
 TEST(PayriseConvert, LineWithTooFewFieldsIsNamedAndSkipped) {
     auto r = run_on("E Ola Nord,100\nI a b,c,d\nE a b,100,a\nE a b,100,\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
-              "payrise: input1.txt: line 1: too few fields for kind E, no record written\n"
-              "payrise: input1.txt: line 2: too few fields for kind I, no record written\n"
-              "payrise: input1.txt: line 4: too few fields for kind E, no record written\n");
+              "payrise: input1.txt: line 1: too few fields for kind E, no record written: 'E Ola Nord,100'\n"
+              "payrise: input1.txt: line 2: too few fields for kind I, no record written: 'I a b,c,d'\n"
+              "payrise: input1.txt: line 4: too few fields for kind E, no record written: 'E a b,100,'\n");
     EXPECT_EQ(harness::hex(r.files["binary_f.bin"]), harness::hex(payrise_record('E', 117.5, 'a')));
 }
 

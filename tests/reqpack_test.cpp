@@ -111,32 +111,46 @@ TEST(ReqpackConvert, RecordsReadBackThroughGetRequests) {
 }
 
 // Bad input stops the run there: what came before is written and echoed, the rest is not.
+// A request across a line end is named on its way.
 TEST(ReqpackBadInput, StopsAtTheRequestItCannotReadWhole) {
     const struct {
-        const char* input;
+        std::string input;
         int written;  // requests echoed and written, of "1 100 9" and "2 101 10"
         const char* err;
+        int before = 0;  // lines of "1 100 9" before the input, written too
     } cases[] = {
-        {"1 100 9 2 101", 1, "reqpack: input.txt: request 2: the last request is incomplete\n"},
-        {"1 100 9\n2\n", 1, "reqpack: input.txt: request 2: the last request is incomplete\n"},
-        {"1 100", 0, "reqpack: input.txt: request 1: the last request is incomplete\n"},
-        {"1 100 9\n2 x 10\n", 1, "reqpack: input.txt: request 2: not a number\n"},
-        {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: request 3: not a number\n"},
-        {"1 100 9 -", 1, "reqpack: input.txt: request 2: not a number\n"},
-        {"1,100,9", 0, "reqpack: input.txt: request 1: not a number\n"},
-        {"1 100 9\n2 101 2147483648\n", 1, "reqpack: input.txt: request 2: number outside the 32-bit range\n"},
-        {"-2147483649 1 1", 0, "reqpack: input.txt: request 1: number outside the 32-bit range\n"},
+        {"1 100 9 2 101", 1, "reqpack: input.txt: line 1, request 2: the last request is incomplete\n"},
+        {"1 100 9\n2\n", 1, "reqpack: input.txt: line 2, request 2: the last request is incomplete\n"},
+        {"1 100", 0, "reqpack: input.txt: line 1, request 1: the last request is incomplete\n"},
+        {"1 100 9\n2 x 10\n", 1, "reqpack: input.txt: line 2, request 2: not a number: 'x 10'\n"},
+        {"1 100 9\n2\n101 x\n", 1, "reqpack: input.txt: line 3, request 2: not a number: 'x'\n"},
+        {std::string(300, '\n') + "x", 0, "reqpack: input.txt: line 301, request 1: not a number: 'x'\n"},
+        {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: line 2, request 3: not a number: 'x'\n"},
+        {"1 100 9\n2 101 10x\n", 2, "reqpack: input.txt: line 700001, request 700002: not a number: 'x'\n", 699999},
+        {"1 100\n9\n2 101 10x", 2,
+         "reqpack: input.txt: line 1, request 1: runs on to line 2: '1 100'\n"
+         "reqpack: input.txt: line 3, request 3: not a number: 'x'\n"},
+        {"1 100 9 -", 1, "reqpack: input.txt: line 1, request 2: not a number: '-'\n"},
+        {"1,100,9", 0, "reqpack: input.txt: line 1, request 1: not a number: ',100,9'\n"},
+        {"1 100 9\n2 101 2147483648\n", 1,
+         "reqpack: input.txt: line 2, request 2: number outside the 32-bit range: '2147483648'\n"},
+        {"-2147483649 1 1", 0, "reqpack: input.txt: line 1, request 1: number outside the 32-bit range: '-2147483649 1 1'\n"},
         {"1 100 9\n99999999999999999999 0 0\n", 1,
-         "reqpack: input.txt: request 2: number outside the 32-bit range\n"},
+         "reqpack: input.txt: line 2, request 2: number outside the 32-bit range: '99999999999999999999'\n"},
     };
     const std::string echo[] = {"binary 1 100 9 \n", "binary 2 101 10 \n"};
     const std::string bytes[] = {record_bytes(1, 100, 9), record_bytes(2, 101, 10)};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
-        auto r = run_on(c.input);
+        std::string input, out, records;
+        for (int k = 0; k < c.before; ++k) {
+            input += "1 100 9\n";
+            out += echo[0];
+            records += bytes[0];
+        }
+        auto r = run_on(input + c.input);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, c.err);
-        std::string out, records;
         for (int k = 0; k < c.written; ++k) {
             out += echo[k];
             records += bytes[k];

@@ -37,6 +37,9 @@ struct CleanRun {
 std::string notice(const std::string& what) {
     return "slotplan: AppointmentReqs.txt: record " + what + "\n";
 }
+std::string said(const std::string& what) {
+    return "slotplan: AppointmentReqs.txt: " + what + "\n";
+}
 
 const CleanRun kCleanRuns[] = {
     {"eleven digits in a row split after the fifth", "12345678901 Ann Lee A\n", "12345678901 2024 3 1 9:00\n",
@@ -47,10 +50,15 @@ const CleanRun kCleanRuns[] = {
      "1 2 2024 5 6 10.30\n1 2 2024 5 7 10 30\n1 2 2024 5 8 1030\n1 2 2024 5 9 9h5\n",
      unpaired(" 2024  5  6 10:30 ", "     1     2") + unpaired(" 2024  5  7 10:30 ", "     1     2") +
          unpaired(" 2024  5  8 10:00 ", "     1     2") + unpaired(" 2024  5  9  9: 5 ", "     1     2")},
-    {"records are not bound to lines", "1 2\nAnn\nLee\n\nA 3 4 Bob Ray B\n",
+    {"records are not bound to lines, and one across a line end is named", "1 2\nAnn\nLee\n\nA 3 4 Bob Ray B\n",
      "1\n2 2024\n5 6 10:30 3 4 2024 5 6 11:00\n",
      " 2024  5  6 10:30      1     2 Ann        Lee        A\n"
-     " 2024  5  6 11:00      3     4 Bob        Ray        B\n"},
+     " 2024  5  6 11:00      3     4 Bob        Ray        B\n",
+     "slotplan: People.txt: line 1, record 1: runs on to line 5: '1 2'\n" +
+         said("line 1, record 1: runs on to line 3: '1'")},
+    {"a request with no minute takes the next line's key", nullptr, "1 2 2025 4 4 9h\n10041 500281 2025 4 4 9:30\n",
+     unpaired(" 2025  4  4  9:10 ", "     1     2") + unpaired(" 2025  4  4  9:30 ", "    41500281"),
+     said("line 1, record 1: runs on to line 2: '1 2 2025 4 4 9h'")},
     {"names up to 29 characters, written whole, push the line right",
      "1 2 Maximiliane Mustermann-Schmidt-Oberholzer Z\n", "1 2 2024 1 1 9:00\n",
      " 2024  1  1  9:00      1     2 Maximiliane Mustermann-Schmidt-Oberholzer Z\n"},
@@ -61,18 +69,30 @@ const CleanRun kCleanRuns[] = {
      unpaired(" -2147483648  1  1  9:00 ", "     1     2") + unpaired(" 2147483647  1  1  9:00 ", "     1     2"),
      notice("1 (1 2) asks for -2147483648-01-01 09:00: the year is beyond the calendar; kept") +
          notice("2 (1 2) asks for 2147483647-01-01 09:00: the year is beyond the calendar; kept")},
+    {"the calendar holds the years -32767 to 32767", nullptr,
+     "1 2 32767 1 1 9:00\n1 2 -32767 1 1 9:00\n1 2 32768 1 1 9:00\n1 2 -32768 1 1 9:00\n",
+     unpaired(" -32768  1  1  9:00 ", "     1     2") + unpaired(" -32767  1  1  9:00 ", "     1     2") +
+         unpaired(" 32767  1  1  9:00 ", "     1     2") + unpaired(" 32768  1  1  9:00 ", "     1     2"),
+     notice("3 (1 2) asks for 32768-01-01 09:00: the year is beyond the calendar; kept") +
+         notice("4 (1 2) asks for -32768-01-01 09:00: the year is beyond the calendar; kept")},
     {"no people file: requests go out without names", nullptr, "1 2 2024 1 1 9:00\n",
      unpaired(" 2024  1  1  9:00 ", "     1     2")},
     {"no requests: an empty list", "1 2 Ann Lee A\n", " \n\n", ""},
     {"names attach only where record positions agree", "1 1 Ann Lee A\n2 2 Bob Ray B\n3 3 Cy Doe C\n",
      "3 3 2024 1 1 9:00\n2 2 2024 1 1 10:00\n1 1 2024 1 1 11:00\n",
      unpaired(" 2024  1  1  9:00 ", "     3     3") + " 2024  1  1 10:00      2     2 Bob        Ray        B\n" +
-         unpaired(" 2024  1  1 11:00 ", "     1     1")},
+         unpaired(" 2024  1  1 11:00 ", "     1     1"),
+     said("line 1, record 1 (3 3) has the keys of People.txt line 3, record 3: names pair by position, none attached") +
+         said("line 3, record 3 (1 1) has the keys of People.txt line 1, record 1: names pair by position, none attached")},
     {"both keys must agree", "1 1 Ann Lee A\n2 2 Bob Ray B\n", "1 9 2024 1 1 9:00\n9 2 2024 1 1 10:00\n",
      unpaired(" 2024  1  1  9:00 ", "     1     9") + unpaired(" 2024  1  1 10:00 ", "     9     2")},
     {"a request past the last person pairs with no one, keys 0 0 too", "1 1 Ann Lee A\n",
      "1 1 2024 1 1 9:00\n0 0 2024 1 1 10:00\n",
      " 2024  1  1  9:00      1     1 Ann        Lee        A\n" + unpaired(" 2024  1  1 10:00 ", "     0     0")},
+    {"keys 0 0 past the last person are another's all the same", "0 0 Ann Lee A\n",
+     "1 1 2024 1 1 9:00\n0 0 2024 1 1 10:00\n",
+     unpaired(" 2024  1  1  9:00 ", "     1     1") + unpaired(" 2024  1  1 10:00 ", "     0     0"),
+     said("line 2, record 2 (0 0) has the keys of People.txt line 1, record 1: names pair by position, none attached")},
     // The holder is named by its place in the file, not among the requests kept: C' is
     // held by record 4 though C is the third request kept.
     {"a later request for a taken slot is dropped (A, B, A', C, C')", nullptr,
@@ -80,11 +100,13 @@ const CleanRun kCleanRuns[] = {
      unpaired(" 2024  5  1  8:00 ", "     4     4") + unpaired(" 2024  6  1  8:00 ", "     2     2") +
          unpaired(" 2024  6  1 12:00 ", "     1     1"),
      notice("3 (3 3) asks for 2024-06-01 12:00, held by record 1 (1 1): dropped") +
-         notice("5 (5 5) asks for 2024-05-01 08:00, held by record 4 (4 4): dropped")},
+         notice("5 (5 5) asks for 2024-05-01 08:00, held by record 4 (4 4): dropped") +
+         said("5 requests read, 2 dropped, 3 written, 0 left unread")},
     {"the first of three wins, whatever its person", "9 9 Nobody Here N\n2 2 Bob Ray B\n3 3 Cy Doe C\n",
      "1 1 2024 1 1 9:00\n2 2 2024 1 1 9:00\n3 3 2024 1 1 9:00\n", unpaired(" 2024  1  1  9:00 ", "     1     1"),
      notice("2 (2 2) asks for 2024-01-01 09:00, held by record 1 (1 1): dropped") +
-         notice("3 (3 3) asks for 2024-01-01 09:00, held by record 1 (1 1): dropped")},
+         notice("3 (3 3) asks for 2024-01-01 09:00, held by record 1 (1 1): dropped") +
+         said("3 requests read, 2 dropped, 1 written, 0 left unread")},
     {"one person, two slots: both stay", "1 1 Ann Lee A\n1 1 Ann Lee A\n", "1 1 2024 1 1 9:01\n1 1 2024 1 1 9:00\n",
      " 2024  1  1  9:00      1     1 Ann        Lee        A\n"
      " 2024  1  1  9: 1      1     1 Ann        Lee        A\n"},
@@ -101,7 +123,8 @@ const CleanRun kCleanRuns[] = {
      notice("2 (2 2) asks for 2024-?\?-01 09:00: the month is not 1 to 12; kept") +
          notice("3 (3 3) asks for 2023-?\?-05 09:00: the month is not 1 to 12; kept") +
          notice("4 (4 4) asks for 2024-?\?-01 09:00: the month is not 1 to 12; kept") +
-         notice("4 (4 4) asks for 2024-?\?-01 09:00, held by record 2 (2 2): dropped")},
+         notice("4 (4 4) asks for 2024-?\?-01 09:00, held by record 2 (2 2): dropped") +
+         said("4 requests read, 1 dropped, 3 written, 0 left unread")},
     {"minute 0 is two zeros, others pad to two places", nullptr,
      "1 1 2024 1 1 9:0\n1 1 2024 1 1 9:5\n1 1 2024 1 1 9:30\n1 1 2024 1 1 9:-5\n",
      unpaired(" 2024  1  1  9:-5 ", "     1     1") + unpaired(" 2024  1  1  9:00 ", "     1     1") +
@@ -137,10 +160,17 @@ std::string many_requests(int count) {
     return text;
 }
 
-TEST(SlotplanReading, FiftyOneRecordsAreReadAndMoreAreReported) {
-    auto r = schedule(nullptr, many_requests(60));
+TEST(SlotplanReading, FiftyOneRecordsAreReadAndMoreAreReportedAndCounted) {
+    std::string people;   // keys 0 k pair with no request
+    for (int k = 1; k <= 55; ++k)
+        people += "0 " + std::to_string(k) + " Ann Lee A\n";
+    // The rest is counted up to a record that does not scan, which counts too.
+    auto r = schedule(people.c_str(), many_requests(60) + "1 2 x\n1 2 2024 1 1 9:00\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "slotplan: AppointmentReqs.txt: more than 51 records; the rest of the file was not read\n");
+    EXPECT_EQ(r.err, "slotplan: People.txt: more than 51 records; the rest of the file was not read\n"
+                     "slotplan: AppointmentReqs.txt: more than 51 records; the rest of the file was not read\n" +
+                         said("51 requests read, 0 dropped, 51 written, 10 left unread; People.txt: 51 people read, "
+                              "4 left unread"));
     const std::string& list = r.files["Appointments.txt"];
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 51);
     EXPECT_NE(list.find("    51     0"), std::string::npos);
@@ -162,12 +192,12 @@ TEST(SlotplanReading, MalformedRecordStopsItsFileAndTheRecordsBeforeItAreWritten
         {"", "3 4 2024 1 1 :00\n", "AppointmentReqs.txt: line 3, record 3: hour is not a number: ':00'"},
         {"", "3 4 2024 1 1 9:", "AppointmentReqs.txt: line 3, record 3: minute is missing: the file ends inside the record"},
         {"", "\n\n-", "AppointmentReqs.txt: line 5, record 3: key1 is not a number: '-'"},
-        {"9 9 Ann Lee A\n1 2 Bob ", "", "People.txt: line 2, record 2: surname is missing: the file ends inside the record"},
-        {"9 9 Ann Lee A\n1 2 Bob Ray\n\n", "", "People.txt: line 3, record 2: tag is missing: the file ends inside the record"},
-        {"9 9 Ann Lee A\n1 2 " + name30 + " Ray B\n", "",
+        {"8 8 Ann Lee A\n1 2 Bob ", "", "People.txt: line 2, record 2: surname is missing: the file ends inside the record"},
+        {"8 8 Ann Lee A\n1 2 Bob Ray\n\n", "", "People.txt: line 3, record 2: tag is missing: the file ends inside the record"},
+        {"8 8 Ann Lee A\n1 2 " + name30 + " Ray B\n", "",
          "People.txt: line 2, record 2: name is longer than 29 characters: 'nnnnnnnnnnnnnnnnnnnn'"},
         // A name with a blank shifts the fields: the fault shows on the line it is on.
-        {"9 9 Mary Ann Smith A\n", "", "People.txt: line 1, record 2: key1 is not a number: 'mith A'"},
+        {"8 8 Mary Ann Smith A\n", "", "People.txt: line 1, record 2: key1 is not a number: 'mith A'"},
     };
     for (const Case& c : cases) {
         auto r = schedule(c.people.c_str(), std::string("1 2 2024 1 2 9:00\n9 9 2023 1 1 8:00\n") + c.rest);
