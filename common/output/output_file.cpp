@@ -15,10 +15,13 @@ namespace {
 
 constexpr off_t kWritebackStretch = 1 << 20;
 
+// The step each way takes, as one visitor.
 template <typename... Steps>
 struct steps : Steps... {
     using Steps::operator()...;
 };
+template <typename... Steps>
+steps(Steps...) -> steps<Steps...>;   // clang 14 deduces no aggregate's arguments
 
 // What keeps a new file from standing in the folder or carrying the old one's owner,
 // flags or attributes, or the kernel from renaming it over the old one.
