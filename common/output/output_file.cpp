@@ -39,13 +39,16 @@ struct output_file::state {
     output::target t;
     output::way how;
     phase now = phase::unopened;
-    outcome result;            // the error, where the output stands, what was left beside it
+    outcome result;                // what the steps came to: the error, what stands, what is left
     bool content_filled = false;   // the error is the private content's: its folder is to blame
-    off_t written = 0;         // bytes the stream took
-    off_t handed_to_disk = 0;  // of them, those whose writeback was started
-    int fd() const { return std::visit(steps{[&](const through&) { return t.file.get(); },
-                                             [](const auto& w) { return w.content.get(); }},
-                                       how); }
+    off_t written = 0;             // bytes the stream took
+    off_t handed_to_disk = 0;      // of them, those whose writeback was started
+
+    // What the stream writes to: the target itself when written through, else the content.
+    int fd() const {
+        return std::visit(
+            steps{[&](const through&) { return t.file.get(); }, [](const auto& w) { return w.content.get(); }}, how);
+    }
 };
 
 output_file::output_file(std::string path, os& sys) : path_(std::move(path)), state_(std::make_unique<state>(sys)) {}
@@ -152,15 +155,15 @@ outcome output_file::install() {
     if (s.now != phase::prepared)
         return not_ready();
     target& t = s.t;
-    int& error = s.result.error;
-    error = std::visit(steps{[](through&) { return 0; },
-                             [&](beside& b) {
-                                 const int failed = install_beside(t, b, s.result);
-                                 // The kernel refuses the rename: the private content is copied over.
-                                 return rename_refused(failed) ? fall_back_to_over(t, s.how, s.result, s.now) : failed;
-                             },
-                             [&](over& o) { return install_over(t, o.content, s.result); }},
-                       s.how);
+    s.result.error = std::visit(steps{[](through&) { return 0; },
+                                      [&](beside& b) {
+                                          const int error = install_beside(t, b, s.result);
+                                          // A rename the kernel refuses: the content is copied over.
+                                          return rename_refused(error) ? fall_back_to_over(t, s.how, s.result, s.now)
+                                                                       : error;
+                                      },
+                                      [&](over& o) { return install_over(t, o.content, s.result); }},
+                                s.how);
     s.result.blamed = path_;
     discard();
     if (s.result.error == 0)
