@@ -137,6 +137,9 @@ TEST(ReqpackBadInput, StopsAtTheRequestItCannotReadWhole) {
         {"-2147483649 1 1", 0, "reqpack: input.txt: line 1, request 1: number outside the 32-bit range: '-2147483649 1 1'\n"},
         {"1 100 9\n99999999999999999999 0 0\n", 1,
          "reqpack: input.txt: line 2, request 2: number outside the 32-bit range: '99999999999999999999'\n"},
+        // The number starts 5 bytes before the end of the first 64 KiB read: quoted whole.
+        {std::string(65531, ' ') + "99999999999999999999", 0,
+         "reqpack: input.txt: line 1, request 1: number outside the 32-bit range: '99999999999999999999'\n"},
     };
     const std::string echo[] = {"binary 1 100 9 \n", "binary 2 101 10 \n"};
     const std::string bytes[] = {record_bytes(1, 100, 9), record_bytes(2, 101, 10)};
