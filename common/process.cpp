@@ -213,11 +213,17 @@ void warn_to(std::FILE* stream, const char* format, ...) {
     va_end(arguments);
 }
 
+namespace {
+
+// The system's words for an error number, or the output layer's for its own.
+std::string error_words(int error) {
+    return error == kChangedDuringRun ? "was changed by another process during the run" : std::strerror(error);
+}
+
+}  // namespace
+
 void report_error(std::string_view file, int error) {
-    if (error == kChangedDuringRun)
-        report(file, "was changed by another process during the run; left as it is");
-    else
-        report(file, std::strerror(error));
+    report(file, error_words(error) + (error == kChangedDuringRun ? "; left as it is" : ""));
 }
 
 bool report_outcome(std::string_view output, const outcome& result) {
@@ -227,8 +233,7 @@ bool report_outcome(std::string_view output, const outcome& result) {
         report(output, std::string(kLeft[static_cast<int>(result.left)]) + " is left beside it as " +
                            quote_name(result.left_name) +
                            (result.left_error != 0 ? std::string(": ") + std::strerror(result.left_error) : ""));
-    const std::string why = result.error == kChangedDuringRun ? "was changed by another process during the run"
-                                                              : std::strerror(result.error);
+    const std::string why = error_words(result.error);
     switch (result.error == 0 ? holds::previous : result.output) {
     case holds::previous:
         if (result.error != 0)

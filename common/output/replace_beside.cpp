@@ -135,6 +135,15 @@ int unless_done(target& t, beside& b, int error) {
     return error != 0 && holds(t, t.name, b.content_info) == 0 ? 0 : error;
 }
 
+// Whether another process's file, not the content, stands under the output's name now
+// that the content was put there; the outcome then says so.
+bool another_stands(target& t, beside& b, outcome& result) {
+    if (holds(t, t.name, b.content_info) != kChangedDuringRun)
+        return false;
+    result.output = holds::another_file;
+    return true;
+}
+
 // The content's name, made just now or at the start of the run, may have been taken by
 // another process's file: that file stays where it is, and the target as it was.
 int check_content_name(target& t, beside& b, outcome& result) {
@@ -158,10 +167,8 @@ int rename_after_look(target& t, beside& b, outcome& result) {
     error = unless_done(t, b, t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), 0));
     if (error == 0)
         forget_name(b);
-    if (error == 0 && holds(t, t.name, b.content_info) == kChangedDuringRun) {
-        result.output = holds::another_file;
+    if (error == 0 && another_stands(t, b, result))
         return kChangedDuringRun;
-    }
     return error == ENOENT ? kChangedDuringRun : error;   // a clean-up took the content's name
 }
 
@@ -176,14 +183,12 @@ int add_new(target& t, beside& b, outcome& result) {
         return error;
     int error = t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), RENAME_NOREPLACE);
     if (error == EINVAL)
-        error = rename_after_look(t, b, result);
-    else if ((error = unless_done(t, b, error)) == 0)
+        return rename_after_look(t, b, result);
+    if ((error = unless_done(t, b, error)) == 0)
         forget_name(b);
     // A file that took the content's name just before is what the rename put in place.
-    if (error == 0 && holds(t, t.name, b.content_info) == kChangedDuringRun) {
-        result.output = holds::another_file;
-        error = kChangedDuringRun;
-    }
+    if (error == 0 && another_stands(t, b, result))
+        return kChangedDuringRun;
     return error == EEXIST || error == ENOENT ? kChangedDuringRun : error;
 }
 
@@ -231,8 +236,7 @@ int exchange(target& t, beside& b, outcome& result) {
         return undo_exchange(t, b, old_name, result);
     // Another process's file took the name, at once or on the content's name just before:
     // it stands, and the old file stays beside it.
-    if (holds(t, t.name, b.content_info) == kChangedDuringRun) {
-        result.output = holds::another_file;
+    if (another_stands(t, b, result)) {
         leave(result, old_name, 0, left_kind::previous);
         return kChangedDuringRun;
     }
