@@ -37,19 +37,19 @@ int copy(target& t, int content, off_t from, off_t to, int into) {
 
 // A new output whose name the folder will not take by a rename: created as `>` creates it.
 int create(target& t) {
-    const int error = t.sys.open(t.folder.get(), t.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
-                                 0666, t.file.out());
+    const int error = t.sys.open(t.folder.fd, t.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
+                                 0666, t.file.fd);
     if (error != 0)
         return error == EEXIST ? kChangedDuringRun : error;
-    return t.sys.stat(t.file.get(), "", true, t.info);
+    return t.sys.stat(t.file.fd, "", true, t.info);
 }
 
 // Where the copy may start: the space past the old end taken, or that tail written.
 int take_space(target& t, int content, off_t old_size, off_t size, off_t& tail) {
-    int error = size > old_size ? t.sys.reserve(t.file.get(), old_size, size - old_size) : 0;
+    int error = size > old_size ? t.sys.reserve(t.file.fd, old_size, size - old_size) : 0;
     tail = error == 0 ? size : old_size;
-    if (error == EOPNOTSUPP && (error = copy(t, content, old_size, size, t.file.get())) != 0)
-        (void)t.sys.truncate(t.file.get(), old_size);
+    if (error == EOPNOTSUPP && (error = copy(t, content, old_size, size, t.file.fd)) != 0)
+        (void)t.sys.truncate(t.file.fd, old_size);
     return error;
 }
 
@@ -59,31 +59,31 @@ int take_space(target& t, int content, off_t old_size, off_t size, off_t& tail) 
 // disk space of its private copy serves the new blocks.
 int write_again(target& t, descriptor& content, off_t size) {
     descriptor in_memory;
-    if (t.sys.memory_file(in_memory.out()) == 0 && copy(t, content.get(), 0, size, in_memory.get()) == 0) {
+    if (t.sys.memory_file(in_memory.fd) == 0 && copy(t, content.fd, 0, size, in_memory.fd) == 0) {
         content = std::move(in_memory);
         in_memory = descriptor();   // closes the copy on disk, which the move left here
     }
-    const int error = t.sys.truncate(t.file.get(), 0);
-    return error != 0 ? error : copy(t, content.get(), 0, size, t.file.get());
+    const int error = t.sys.truncate(t.file.fd, 0);
+    return error != 0 ? error : copy(t, content.fd, 0, size, t.file.fd);
 }
 
 }  // namespace
 
 // Beside the target, unnamed, where its folder takes such a file; else in TMPDIR, /tmp
 // or memory. When none will do, the temporary folder tried first is to blame.
-int open_over(target& t, over& o) {
-    if (t.sys.open_unnamed(t.folder.get(), ".", kPrivate, 0600, o.content.out()) == 0)
+int open_way(target& t, over& o) {
+    if (t.sys.open_unnamed(t.folder.fd, ".", kPrivate, 0600, o.content.fd) == 0)
         return 0;
     const char* tmpdir = std::getenv("TMPDIR");
     o.place = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-    const int error = t.sys.open_unnamed(AT_FDCWD, o.place.c_str(), kPrivate, 0600, o.content.out());
+    const int error = t.sys.open_unnamed(AT_FDCWD, o.place.c_str(), kPrivate, 0600, o.content.fd);
     if (error == 0)
         return 0;
-    if (o.place != "/tmp" && t.sys.open_unnamed(AT_FDCWD, "/tmp", kPrivate, 0600, o.content.out()) == 0) {
+    if (o.place != "/tmp" && t.sys.open_unnamed(AT_FDCWD, "/tmp", kPrivate, 0600, o.content.fd) == 0) {
         o.place = "/tmp";
         return 0;
     }
-    if (t.sys.memory_file(o.content.out()) != 0)
+    if (t.sys.memory_file(o.content.fd) != 0)
         return error;
     o.place.clear();
     return 0;
@@ -91,26 +91,26 @@ int open_over(target& t, over& o) {
 
 int install_over(target& t, descriptor& content, outcome& result) {
     if (t.exists)
-        (void)t.sys.lock(t.file.get());   // without it, installs just do not take turns
+        (void)t.sys.lock(t.file.fd);   // without it, installs just do not take turns
     int error = t.exists ? 0 : create(t);
     file_info now, whole;
     if (error == 0 && (error = holds(t, t.name, t.info)) == ENOENT)
         error = kChangedDuringRun;
     if (error == 0)
-        error = t.sys.stat(t.file.get(), "", true, now);
+        error = t.sys.stat(t.file.fd, "", true, now);
     if (error == 0)
-        error = t.sys.stat(content.get(), "", true, whole);
+        error = t.sys.stat(content.fd, "", true, whole);
     off_t tail = 0;
-    if (error != 0 || (error = take_space(t, content.get(), now.size, whole.size, tail)) != 0)
+    if (error != 0 || (error = take_space(t, content.fd, now.size, whole.size, tail)) != 0)
         return error;
     result.output = holds::part_new;
-    if ((error = copy(t, content.get(), 0, tail, t.file.get())) != 0 && write_again(t, content, whole.size) == 0)
+    if ((error = copy(t, content.fd, 0, tail, t.file.fd)) != 0 && write_again(t, content, whole.size) == 0)
         error = 0;   // where writing it again fails too, the first error stands
     if (error == 0)
-        error = t.sys.truncate(t.file.get(), whole.size);
+        error = t.sys.truncate(t.file.fd, whole.size);
     if (error == 0)
         result.output = holds::new_content;
-    return error == 0 ? t.sys.sync(t.file.get()) : error;
+    return error == 0 ? t.sys.sync(t.file.fd) : error;
 }
 
 }  // namespace suite::output

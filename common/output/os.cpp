@@ -1,19 +1,12 @@
-// The output layer's calls, made to Linux, each through the hook.
+// The seam's calls that take more than one line, made to Linux, each through the hook.
 #include "common/output/os.h"
 
-#include <fcntl.h>
 #include <linux/capability.h>
-#include <linux/fs.h>
 #include <linux/limits.h>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
-#include <sys/xattr.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <ctime>
 #include <iterator>
 #include <limits>
@@ -70,25 +63,6 @@ const char* call_name(call what) {
     return kNames[static_cast<int>(what)];
 }
 
-int os::made(call what, const char* name, const std::function<bool()>& call) {
-    return hook({what, name}, [&] { return call() ? 0 : errno; });
-}
-
-// The call `what` concerning `name`, whose success the expression tells.
-#define SUITE_MADE(what, name, ...) made(call::what, name, [&] { return __VA_ARGS__; })
-
-int os::open(int folder, const char* path, int flags, mode_t mode, int& fd) {
-    return SUITE_MADE(open, path, (fd = ::openat(folder, path, flags, mode)) >= 0);
-}
-
-int os::open_unnamed(int folder, const char* path, int flags, mode_t mode, int& fd) {
-    return SUITE_MADE(open_unnamed, path, (fd = ::openat(folder, path, flags | O_TMPFILE, mode)) >= 0);
-}
-
-int os::memory_file(int& fd) {
-    return SUITE_MADE(memory_file, "", (fd = ::memfd_create("output", MFD_CLOEXEC)) >= 0);
-}
-
 int os::stat(int folder, const char* path, bool follow, file_info& info) {
     return hook({call::stat, path, 0, &info}, [&] {
         struct statx x {};
@@ -127,43 +101,11 @@ int os::read_at(int fd, char* data, std::size_t size, off_t at, std::size_t& got
     });
 }
 
-void os::start_writeback(int fd, off_t at, off_t size) {
-    SUITE_MADE(start_writeback, "", ::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE) == 0);
-}
-
-int os::reserve(int fd, off_t at, off_t size) {
-    return SUITE_MADE(reserve, "", ::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, size) == 0);
-}
-
-int os::truncate(int fd, off_t size) { return SUITE_MADE(truncate, "", ::ftruncate(fd, size) == 0); }
-int os::sync(int fd) { return SUITE_MADE(sync, "", ::fsync(fd) == 0); }
-int os::sync_file_system(int fd) { return SUITE_MADE(sync_file_system, "", ::syncfs(fd) == 0); }
-
 // Through /proc, or without it through the descriptor itself, which needs more privilege.
 int os::link(int fd, int folder, const char* name) {
     const std::string proc = "/proc/self/fd/" + std::to_string(fd);
     return SUITE_MADE(link, name, ::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0 ||
                                       (errno == ENOENT && ::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0));
-}
-
-int os::rename(int folder, const char* from, const char* to, unsigned flags) {
-    return hook({call::rename, to, flags},
-                [&] { return ::renameat2(folder, from, folder, to, flags) == 0 ? 0 : errno; });
-}
-
-int os::unlink(int folder, const char* name) { return SUITE_MADE(unlink, name, ::unlinkat(folder, name, 0) == 0); }
-int os::change_owner(int fd, uid_t owner, gid_t group) {
-    return SUITE_MADE(change_owner, "", ::fchown(fd, owner, group) == 0);
-}
-
-int os::change_mode(int fd, mode_t mode) { return SUITE_MADE(change_mode, "", ::fchmod(fd, mode) == 0); }
-
-int os::get_flags(int fd, unsigned& flags) {
-    return SUITE_MADE(get_flags, "", ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0);
-}
-
-int os::set_flags(int fd, unsigned flags) {
-    return SUITE_MADE(set_flags, "", ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
 }
 
 int os::list_attributes(int fd, std::string& names) {
@@ -177,18 +119,6 @@ int os::get_attribute(int fd, const char* name, std::string& value) {
         return fetch(value, XATTR_SIZE_MAX,
                      [&](char* to, std::size_t most) { return ::fgetxattr(fd, name, to, most); });
     });
-}
-
-int os::set_attribute(int fd, const char* name, const std::string& value) {
-    return SUITE_MADE(set_attribute, name, ::fsetxattr(fd, name, value.data(), value.size(), 0) == 0);
-}
-
-int os::remove_attribute(int fd, const char* name) {
-    return SUITE_MADE(remove_attribute, name, ::fremovexattr(fd, name) == 0);
-}
-
-int os::duplicate(int fd, int& copy) {
-    return SUITE_MADE(duplicate, "", (copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) >= 0);
 }
 
 int os::lock(int fd) {

@@ -15,14 +15,6 @@ namespace {
 
 constexpr off_t kWritebackStretch = 1 << 20;
 
-// The step each way takes, as one visitor.
-template <typename... Steps>
-struct steps : Steps... {
-    using Steps::operator()...;
-};
-template <typename... Steps>
-steps(Steps...) -> steps<Steps...>;   // clang 14 deduces no aggregate's arguments
-
 // What keeps a new file from standing in the folder or carrying the old one's owner,
 // flags or attributes, or the kernel from renaming it over the old one.
 bool cannot_carry(int error) {
@@ -31,6 +23,13 @@ bool cannot_carry(int error) {
 }
 
 enum class phase { unopened, writing, prepared, installed, ended };
+
+outcome out_of_turn(const std::string& path) {
+    outcome result;
+    result.error = EBADF;
+    result.blamed = path;
+    return result;
+}
 
 }  // namespace
 
@@ -43,12 +42,6 @@ struct output_file::state {
     bool content_filled = false;   // the error is the private content's: its folder is to blame
     off_t written = 0;             // bytes the stream took
     off_t handed_to_disk = 0;      // of them, those whose writeback was started
-
-    // What the stream writes to: the target itself when written through, else the content.
-    int fd() const {
-        return std::visit(
-            steps{[&](const through&) { return t.file.get(); }, [](const auto& w) { return w.content.get(); }}, how);
-    }
 };
 
 output_file::output_file(std::string path, os& sys) : path_(std::move(path)), state_(std::make_unique<state>(sys)) {}
@@ -74,26 +67,17 @@ int fall_back_to_over(target& t, way& how, outcome& result, phase now) {
     if (now == phase::prepared)
         return install_over(t, b.content, result);
     drop_beside(t, b, result);
-    return open_over(t, how.emplace<over>());
+    return open_way(t, how.emplace<over>());
 }
 
 }  // namespace
-
-outcome output_file::not_ready() const {
-    outcome result;
-    result.error = EBADF;
-    result.blamed = path_;
-    return result;
-}
 
 int output_file::open() {
     state& s = *state_;
     target& t = s.t;
     int error = s.now == phase::unopened ? resolve(t, path_, s.how) : EBADF;
     if (error == 0)
-        error = std::visit(steps{[](through&) { return 0; }, [&](beside& b) { return open_beside(t, b); },
-                                 [&](over& o) { return open_over(t, o); }},
-                           s.how);
+        error = std::visit([&](auto& way) { return open_way(t, way); }, s.how);
     if (error != 0 && t.exists && std::holds_alternative<beside>(s.how) && cannot_carry(error))
         error = fall_back_to_over(t, s.how, s.result, s.now);
     s.content_filled = error != 0;
@@ -105,14 +89,15 @@ int output_file::open() {
     return error;
 }
 
-// Every byte goes to the descriptor, or its first error is kept. As the stream's contract
+// Every byte goes to the way's sink, or its first error is kept. As the stream's contract
 // asks, the count of bytes taken comes back, 0 on an error.
 ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t size) {
     state& s = *static_cast<state*>(cookie);
     if (s.now != phase::writing)
         return static_cast<ssize_t>(size);   // discard(): the stream's last bytes go nowhere
+    const int fd = std::visit([&](const auto& way) { return sink(s.t, way); }, s.how);
     if (s.result.error == 0) {
-        s.result.error = s.t.sys.write(s.fd(), data, size);
+        s.result.error = s.t.sys.write(fd, data, size);
         // A private file that fills is the fault of its folder, not of the output.
         s.content_filled = s.result.error == ENOSPC || s.result.error == EDQUOT;
     }
@@ -122,7 +107,7 @@ ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t s
     // The disk starts on each finished stretch of a new file while the program goes on,
     // so that the sync before the rename has little left to wait for.
     if (std::holds_alternative<beside>(s.how) && s.written - s.handed_to_disk >= kWritebackStretch) {
-        s.t.sys.start_writeback(s.fd(), s.handed_to_disk, s.written - s.handed_to_disk);
+        s.t.sys.start_writeback(fd, s.handed_to_disk, s.written - s.handed_to_disk);
         s.handed_to_disk = s.written;
     }
     return static_cast<ssize_t>(size);
@@ -131,18 +116,15 @@ ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t s
 outcome output_file::prepare() {
     state& s = *state_;
     if (s.now != phase::writing)
-        return not_ready();
+        return out_of_turn(path_);
     const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
     s.now = phase::prepared;
-    std::fclose(stream_);
-    stream_ = nullptr;
+    std::fclose(std::exchange(stream_, nullptr));
     int& error = s.result.error;
     if (error == 0 && !flushed)
         error = EIO;
     if (error == 0)
-        error = std::visit(steps{[](through&) { return 0; }, [&](beside& b) { return prepare_beside(s.t, b); },
-                                 [](over&) { return 0; }},
-                           s.how);
+        error = std::visit([&](auto& way) { return prepare_way(s.t, way); }, s.how);
     if (error == 0)
         return {};   // what was left beside the output comes with the install
     s.result.blamed = blamed();
@@ -153,20 +135,15 @@ outcome output_file::prepare() {
 outcome output_file::install() {
     state& s = *state_;
     if (s.now != phase::prepared)
-        return not_ready();
-    target& t = s.t;
-    s.result.error = std::visit(steps{[](through&) { return 0; },
-                                      [&](beside& b) {
-                                          const int error = install_beside(t, b, s.result);
-                                          // A rename the kernel refuses: the content is copied over.
-                                          return rename_refused(error) ? fall_back_to_over(t, s.how, s.result, s.now)
-                                                                       : error;
-                                      },
-                                      [&](over& o) { return install_over(t, o.content, s.result); }},
-                                s.how);
+        return out_of_turn(path_);
+    int& error = s.result.error;
+    error = std::visit([&](auto& way) { return install_way(s.t, way, s.result); }, s.how);
+    // A rename the kernel refuses: the content is copied over.
+    if (std::holds_alternative<beside>(s.how) && rename_refused(error))
+        error = fall_back_to_over(s.t, s.how, s.result, s.now);
     s.result.blamed = path_;
     discard();
-    if (s.result.error == 0)
+    if (error == 0)
         s.now = phase::installed;
     return s.result;
 }
@@ -194,19 +171,18 @@ bool output_file::is_file(int fd) const {
     return state_->t.exists && state_->t.sys.stat(fd, "", true, other) == 0 && same_file(other, state_->t.info);
 }
 
+// The stream's last bytes go nowhere; the content's name goes, and every descriptor.
 void output_file::discard() {
     state& s = *state_;
-    if (stream_ != nullptr) {
-        s.now = phase::ended;
-        std::fclose(stream_);
-        stream_ = nullptr;
-    }
     s.now = phase::ended;
+    if (stream_ != nullptr)
+        std::fclose(std::exchange(stream_, nullptr));
     if (beside* b = std::get_if<beside>(&s.how)) {
         drop_beside(s.t, *b, s.result);
-        b->folder_to_sync = descriptor();
+        *b = beside();
     }
-    std::visit(steps{[](through&) {}, [](auto& w) { w.content = descriptor(); }}, s.how);
+    if (over* o = std::get_if<over>(&s.how))
+        o->content = descriptor();   // its place stays, to blame
     s.t.file = descriptor();
     s.t.folder = descriptor();
 }

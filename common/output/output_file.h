@@ -62,7 +62,6 @@ class output_file {
 
   private:
     struct state;
-    outcome not_ready() const;
     static ssize_t write_to_sink(void* cookie, const char* data, std::size_t size);
 
     std::string path_;

@@ -1,12 +1,10 @@
 // Inside the output layer: one output as the kernel resolved it (resolve.cpp), and the
-// three ways it is written, each with its own state (replace_beside.cpp, copy_over.cpp;
-// write through needs none).
+// three ways it is written, each with its own state and steps (here for write through,
+// replace_beside.cpp, copy_over.cpp).
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -18,23 +16,18 @@
 namespace suite::output {
 
 // A descriptor closed when it goes.
-class descriptor {
-  public:
-    explicit descriptor(int fd = -1) : fd_(fd) {}
-    descriptor(descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+struct descriptor {
+    int fd = -1;
+    explicit descriptor(int fd = -1) : fd(fd) {}
+    descriptor(descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
     descriptor& operator=(descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
+        std::swap(fd, other.fd);
         return *this;
     }
     ~descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd >= 0)
+            ::close(fd);
     }
-    int get() const { return fd_; }
-    int& out() { return fd_; }   // for a call that opens into it, while it holds none
-
-  private:
-    int fd_;
 };
 
 // The target as the kernel opened it: fixed at open for the whole run.
@@ -49,8 +42,26 @@ struct target {
     file_info folder_info;
 };
 
+// Follows the path, opens the target as `>` would and decides the way, once.
+struct through;
+struct beside;
+struct over;
+using way = std::variant<through, beside, over>;
+int resolve(target& t, const std::string& path, way& how);
+// Whether `name` in the target's folder holds `file`: 0, kChangedDuringRun for another
+// file, or the look's error (ENOENT for none).
+int holds(target& t, const std::string& name, const file_info& file);
+
+// Each way's steps: open makes what the stream writes to (its sink); prepare makes the
+// content whole on disk; install puts it in place. Each returns 0 or the error number,
+// and install says in `result` what the output holds after a failure and what it left.
+
 // Written straight into target::file, at its offset.
 struct through {};
+inline int open_way(target&, through&) { return 0; }
+inline int sink(const target& t, const through&) { return t.file.fd; }
+inline int prepare_way(target&, through&) { return 0; }
+inline int install_way(target&, through&, outcome&) { return 0; }
 
 // A new file in the target's folder, swapped in by one rename.
 struct beside {
@@ -60,51 +71,41 @@ struct beside {
     int slot = -1;                // where a signal finds that name
     descriptor folder_to_sync;    // opened when prepared
 };
-
-// The content in a private file, then copied over the target.
-struct over {
-    descriptor content;
-    std::string place;   // the folder it waits in; "" beside the target or in memory
-};
-
-using way = std::variant<through, beside, over>;
-
-// Follows the path, opens the target as `>` would and decides the way, once.
-int resolve(target& t, const std::string& path, way& how);
-// Whether `name` in the target's folder holds `file`: 0, kChangedDuringRun for another
-// file, or the look's error (ENOENT for none).
-int holds(target& t, const std::string& name, const file_info& file);
-
-// Each way's steps: open makes what the stream writes to; prepare makes the content
-// whole on disk; install puts it in place. Each returns 0 or the error number, and
-// install says in `result` what the output holds after a failure and what it left.
-int open_beside(target& t, beside& b);
-int prepare_beside(target& t, beside& b);
-int install_beside(target& t, beside& b, outcome& result);
+int open_way(target& t, beside& b);
+int prepare_way(target& t, beside& b);
+int install_way(target& t, beside& b, outcome& result);
 // Removes the content's name where it still holds the content; a name the folder keeps
 // (append-only) is emptied and named in `result`.
 void drop_beside(target& t, beside& b, outcome& result);
 // Whether a rename's error says the kernel will not rename over this target at all.
 bool rename_refused(int error);
 
-int open_over(target& t, over& o);
-// The content of `content` copied over the target, creating it for a new output.
-// The content may move to memory on the way.
+// The content in a private file, then copied over the target.
+struct over {
+    descriptor content;
+    std::string place;   // the folder it waits in; "" beside the target or in memory
+};
+int open_way(target& t, over& o);
+inline int prepare_way(target&, over&) { return 0; }
+// The content of `content` copied over the target, creating it for a new output. The
+// content may move to memory on the way.
 int install_over(target& t, descriptor& content, outcome& result);
+inline int install_way(target& t, over& o, outcome& result) { return install_over(t, o.content, result); }
+
+template <typename Way>
+int sink(const target&, const Way& w) {
+    return w.content.fd;
+}
 
 // Named temporary files (temporary_names.cpp), which a signal that ends the run removes
 // first. The asynchronous signals are held back while a name is made, swapped or removed
 // and registered or forgotten with it; the synchronous ones are never held, since the
 // kernel ends a process that raises one it holds.
-class signals_held {
-  public:
-    signals_held();
-    ~signals_held();
-    signals_held(const signals_held&) = delete;
-    signals_held& operator=(const signals_held&) = delete;
-
-  private:
-    sigset_t before_;
+extern const sigset_t kAsynchronous;
+struct signals_held {
+    sigset_t before;
+    signals_held() { sigprocmask(SIG_BLOCK, &kAsynchronous, &before); }
+    ~signals_held() { sigprocmask(SIG_SETMASK, &before, nullptr); }
 };
 // Registers `name` in `folder`, which stays open while it is registered, as holding the
 // file `holds`, open as `content`: the slot to forget it by, or -1 when none is free. The

@@ -74,15 +74,15 @@ int take_name(target& t, beside& b, Make make) {
         const int made = make(name.c_str());
         if (made == EEXIST)
             continue;
-        int error = b.content.get() < 0 ? made : t.sys.stat(b.content.get(), "", true, b.content_info);
+        int error = b.content.fd < 0 ? made : t.sys.stat(b.content.fd, "", true, b.content_info);
         // A call can fail after it took effect (a reply lost on NFS): the name holds the content.
         if (error == 0 && made != 0 && holds(t, name, b.content_info) != 0)
             error = made;
         if (error != 0 && made == 0)
-            t.sys.unlink(t.folder.get(), name.c_str());
+            t.sys.unlink(t.folder.fd, name.c_str());
         if (error == 0) {
             b.temporary = name;
-            b.slot = remember_temporary(t.folder.get(), name.c_str(), b.content.get(), b.content_info);
+            b.slot = remember_temporary(t.folder.fd, name.c_str(), b.content.fd, b.content_info);
         }
         return error;
     }
@@ -93,27 +93,27 @@ int take_name(target& t, beside& b, Make make) {
 // flags go to every new file in it). No copy on write only takes while the file is empty.
 int carry_flags(target& t, beside& b) {
     unsigned old_flags = 0, new_flags = 0;
-    int error = t.sys.get_flags(t.file.get(), old_flags);
+    int error = t.sys.get_flags(t.file.fd, old_flags);
     if (error == 0)
-        error = t.sys.get_flags(b.content.get(), new_flags);
+        error = t.sys.get_flags(b.content.fd, new_flags);
     if (error != 0)
         return no_flags(error) ? 0 : error;
     if ((old_flags & kUserFlags) == (new_flags & kUserFlags))
         return 0;
-    return t.sys.set_flags(b.content.get(), (new_flags & ~kUserFlags) | (old_flags & kUserFlags));
+    return t.sys.set_flags(b.content.fd, (new_flags & ~kUserFlags) | (old_flags & kUserFlags));
 }
 
 // The old owner, inode flags, and every extended attribute the user may read but the
 // capabilities, the access list among them; a file system without attributes has none.
 int carry_old_file(target& t, beside& b) {
-    const int fd = b.content.get();
+    const int fd = b.content.fd;
     int error = t.sys.change_owner(fd, t.info.owner, t.info.group);
     if (error == 0)
         error = carry_flags(t, b);
     if (error != 0)
         return error;
     std::string names;
-    if ((error = t.sys.list_attributes(t.file.get(), names)) != 0)
+    if ((error = t.sys.list_attributes(t.file.fd, names)) != 0)
         return error == EOPNOTSUPP ? 0 : error;
     bool has_list = false;
     for (const char* name = names.data(); name < names.data() + names.size(); name += std::strlen(name) + 1) {
@@ -121,7 +121,7 @@ int carry_old_file(target& t, beside& b) {
             continue;
         has_list = has_list || std::strcmp(name, kAccessList) == 0;
         std::string value;
-        if ((error = t.sys.get_attribute(t.file.get(), name, value)) != 0 ||
+        if ((error = t.sys.get_attribute(t.file.fd, name, value)) != 0 ||
             (error = t.sys.set_attribute(fd, name, value)) != 0)
             return error;
     }
@@ -155,41 +155,39 @@ int check_content_name(target& t, beside& b, outcome& result) {
     return error == ENOENT ? kChangedDuringRun : error;
 }
 
-// A file system that can neither swap nor refuse to replace: the content's name and the
-// output's are looked at just before a plain rename, and a change that lands between the
-// looks and the rename is lost; a file that took the content's name then stands.
-int rename_after_look(target& t, beside& b, outcome& result) {
-    if (const int error = check_content_name(t, b, result))
-        return error;
-    int error = holds(t, t.name, t.info);
-    if (t.exists ? error != 0 : error != ENOENT)
-        return error == 0 || error == ENOENT || error == kChangedDuringRun ? kChangedDuringRun : error;
-    error = unless_done(t, b, t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), 0));
-    if (error == 0)
-        forget_name(b);
-    if (error == 0 && another_stands(t, b, result))
-        return kChangedDuringRun;
-    return error == ENOENT ? kChangedDuringRun : error;   // a clean-up took the content's name
+// The content's name goes onto the output's by `flags`: swapped with the old file, or
+// where no file stands. A file system that can do neither (NFS, CIFS, FUSE) has both
+// names looked at just before a plain rename, and `flags` then says 0; a change that
+// lands between the looks and the rename is lost, and a file that took the content's
+// name then stands.
+int rename_in(target& t, beside& b, outcome& result, unsigned& flags) {
+    const char* from = b.temporary.c_str();
+    int error = check_content_name(t, b, result);
+    if (error == 0 && (error = t.sys.rename(t.folder.fd, from, t.name.c_str(), flags)) == EINVAL &&
+        (error = check_content_name(t, b, result)) == 0) {
+        flags = 0;
+        const int there = holds(t, t.name, t.info);
+        if (t.exists ? there != 0 : there != ENOENT)
+            return there == 0 || there == ENOENT || there == kChangedDuringRun ? kChangedDuringRun : there;
+        error = t.sys.rename(t.folder.fd, from, t.name.c_str(), 0);
+    }
+    if ((error = unless_done(t, b, error)) == 0)
+        forget_name(b);   // the name now holds what came out, if anything
+    // EEXIST: a file appeared; ENOENT: a clean-up took the content's name.
+    return error == EEXIST || error == ENOENT ? kChangedDuringRun : error;
 }
 
 // A new output: an unnamed content is given the output's name itself, a named one is
 // renamed there; neither takes the place of a file that appeared meanwhile.
 int add_new(target& t, beside& b, outcome& result) {
     if (b.temporary.empty()) {
-        const int error = unless_done(t, b, t.sys.link(b.content.get(), t.folder.get(), t.name.c_str()));
+        const int error = unless_done(t, b, t.sys.link(b.content.fd, t.folder.fd, t.name.c_str()));
         return error == EEXIST ? kChangedDuringRun : error;
     }
-    if (const int error = check_content_name(t, b, result))
-        return error;
-    int error = t.sys.rename(t.folder.get(), b.temporary.c_str(), t.name.c_str(), RENAME_NOREPLACE);
-    if (error == EINVAL)
-        return rename_after_look(t, b, result);
-    if ((error = unless_done(t, b, error)) == 0)
-        forget_name(b);
+    unsigned flags = RENAME_NOREPLACE;
+    const int error = rename_in(t, b, result, flags);
     // A file that took the content's name just before is what the rename put in place.
-    if (error == 0 && another_stands(t, b, result))
-        return kChangedDuringRun;
-    return error == EEXIST || error == ENOENT ? kChangedDuringRun : error;
+    return error == 0 && another_stands(t, b, result) ? kChangedDuringRun : error;
 }
 
 // What came out of the swap was not the file first opened (another process renamed its
@@ -197,7 +195,7 @@ int add_new(target& t, beside& b, outcome& result) {
 // to be removed. If a newer file took the name between the swap and its undoing, it goes
 // back there, and what it displaced stays at `old_name`.
 int undo_exchange(target& t, beside& b, const std::string& old_name, outcome& result) {
-    const int folder = t.folder.get();
+    const int folder = t.folder.fd;
     if (const int error = t.sys.rename(folder, old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE)) {
         result.output = holds::new_content;
         leave(result, old_name, error, left_kind::previous);
@@ -216,32 +214,28 @@ int undo_exchange(target& t, beside& b, const std::string& old_name, outcome& re
 // (another process removed it); what went in must still stand there.
 int exchange(target& t, beside& b, outcome& result) {
     // Another install went first (it held the lock), or another process renamed: left as it is.
-    if (const int error = holds(t, t.name, t.info))
+    int error = holds(t, t.name, t.info);
+    if (error != 0)
         return error == ENOENT ? kChangedDuringRun : error;
-    const int named = b.temporary.empty() ? take_name(t, b, [&](const char* name) {
-        return t.sys.link(b.content.get(), t.folder.get(), name);
-    })
-                                          : check_content_name(t, b, result);
-    if (named != 0)
-        return named;
+    if (b.temporary.empty() &&
+        (error = take_name(t, b, [&](const char* name) { return t.sys.link(b.content.fd, t.folder.fd, name); })))
+        return error;
     const std::string old_name = b.temporary;
-    int error = t.sys.rename(t.folder.get(), old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE);
-    if (error == EINVAL)
-        return rename_after_look(t, b, result);
-    if ((error = unless_done(t, b, error)) != 0)
-        return error == ENOENT ? kChangedDuringRun : error;
-    forget_name(b);   // the name now holds what came out
-    const int out = holds(t, old_name, t.info);
+    unsigned flags = RENAME_EXCHANGE;
+    if ((error = rename_in(t, b, result, flags)) != 0)
+        return error;
+    const int out = flags == 0 ? ENOENT : holds(t, old_name, t.info);   // a plain rename took the old file
     if (out == kChangedDuringRun)
         return undo_exchange(t, b, old_name, result);
     // Another process's file took the name, at once or on the content's name just before:
     // it stands, and the old file stays beside it.
     if (another_stands(t, b, result)) {
-        leave(result, old_name, 0, left_kind::previous);
+        if (flags != 0)
+            leave(result, old_name, 0, left_kind::previous);
         return kChangedDuringRun;
     }
     // Only what is known to be the old file is removed; gone already is as good.
-    const int removed = out == 0 ? t.sys.unlink(t.folder.get(), old_name.c_str()) : out;
+    const int removed = out == 0 ? t.sys.unlink(t.folder.fd, old_name.c_str()) : out;
     if (removed != 0 && removed != ENOENT)
         leave(result, old_name, removed, left_kind::previous);
     return 0;
@@ -253,15 +247,15 @@ int exchange(target& t, beside& b, outcome& result) {
 // new output is created as `>` would create it (umask, the folder's default access
 // list); a replacement stays private until prepared, and takes the old owner, flags and
 // attributes first: what a new file cannot carry makes it a copy over instead.
-int open_beside(target& t, beside& b) {
-    const int folder = t.folder.get();
+int open_way(target& t, beside& b) {
+    const int folder = t.folder.fd;
     const mode_t mode = t.exists ? 0600 : 0666;
-    int error = t.sys.open_unnamed(folder, ".", O_RDWR | O_CLOEXEC, mode, b.content.out());
+    int error = t.sys.open_unnamed(folder, ".", O_RDWR | O_CLOEXEC, mode, b.content.fd);
     if (error == 0)
-        error = t.sys.stat(b.content.get(), "", true, b.content_info);
+        error = t.sys.stat(b.content.fd, "", true, b.content_info);
     else if (no_unnamed_files(error))
         error = take_name(t, b, [&](const char* name) {
-            return t.sys.open(folder, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode, b.content.out());
+            return t.sys.open(folder, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode, b.content.fd);
         });
     return error != 0 || !t.exists ? error : carry_old_file(t, b);
 }
@@ -271,30 +265,30 @@ int open_beside(target& t, beside& b) {
 // disk; the folder opened for its sync, so that nothing after the swap fails for want of
 // a descriptor. A folder this user may not read (a drop box) cannot be opened: its whole
 // file system is synced instead.
-int prepare_beside(target& t, beside& b) {
+int prepare_way(target& t, beside& b) {
     mode_t mode = t.info.mode & 07777;
     if (t.exists && !t.sys.keeps_set_id_bits())
         mode &= ~(S_ISUID | ((mode & S_IXGRP) ? S_ISGID : 0));
-    int error = t.exists ? t.sys.change_mode(b.content.get(), mode) : 0;
+    int error = t.exists ? t.sys.change_mode(b.content.fd, mode) : 0;
     if (error == 0)
-        error = t.sys.sync(b.content.get());
+        error = t.sys.sync(b.content.fd);
     if (error != 0)
         return error;
-    error = t.sys.open(t.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, b.folder_to_sync.out());
+    error = t.sys.open(t.folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, b.folder_to_sync.fd);
     return error == EACCES ? 0 : error;
 }
 
 // The swap, then the folder's sync: once the new content stands, the sync alone can fail.
 // The rename is on disk once the folder is; some file systems cannot sync a folder at all.
-int install_beside(target& t, beside& b, outcome& result) {
+int install_way(target& t, beside& b, outcome& result) {
     if (t.exists)
-        (void)t.sys.lock(t.file.get());   // without it, installs just do not take turns
+        (void)t.sys.lock(t.file.fd);   // without it, installs just do not take turns
     const signals_held held;
     int error = t.exists ? exchange(t, b, result) : add_new(t, b, result);
     if (error != 0)
         return error;
     result.output = holds::new_content;
-    error = b.folder_to_sync.get() >= 0 ? t.sys.sync(b.folder_to_sync.get()) : t.sys.sync_file_system(b.content.get());
+    error = b.folder_to_sync.fd >= 0 ? t.sys.sync(b.folder_to_sync.fd) : t.sys.sync_file_system(b.content.fd);
     return error == EINVAL ? 0 : error;
 }
 
@@ -306,11 +300,11 @@ void drop_beside(target& t, beside& b, outcome& result) {
     const int seen = holds(t, name, b.content_info);
     if (seen == kChangedDuringRun)
         leave(result, b.temporary, 0, left_kind::another_file);
-    const int error = seen == 0 ? t.sys.unlink(t.folder.get(), name) : seen == kChangedDuringRun ? 0 : seen;
+    const int error = seen == 0 ? t.sys.unlink(t.folder.fd, name) : seen == kChangedDuringRun ? 0 : seen;
     // A name that cannot go (an append-only folder its file system does not report: FUSE,
     // NFS) or cannot be looked at keeps no content, and the user learns of it.
     if (error != 0 && error != ENOENT) {
-        (void)t.sys.truncate(b.content.get(), 0);
+        (void)t.sys.truncate(b.content.fd, 0);
         leave(result, b.temporary, error, left_kind::emptied);
     }
     forget_name(b);

@@ -24,7 +24,7 @@ std::string folder_of(const std::string& path) {
 // names such a folder /proc/PID/fd or /proc/PID/task/TID/fd. Without /proc there is none.
 int descriptor_link(os& sys, const descriptor& folder, const std::string& name, pid_t& process, int& fd) {
     std::string where;
-    const int error = sys.read_link(AT_FDCWD, ("/proc/self/fd/" + std::to_string(folder.get())).c_str(), where);
+    const int error = sys.read_link(AT_FDCWD, ("/proc/self/fd/" + std::to_string(folder.fd)).c_str(), where);
     if (error != 0)
         return error == ENOENT ? 0 : error;
     unsigned pid = 0, thread = 0, number = 0;
@@ -48,11 +48,11 @@ int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
     for (int links = 0; links <= kMostLinks; ++links) {
         descriptor folder;
         if (const int error =
-                t.sys.open(from.get(), folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0, folder.out()))
+                t.sys.open(from.fd, folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0, folder.fd))
             return error;
         const std::string name = path.substr(path.rfind('/') + 1);
         file_info entry;
-        const int error = t.sys.stat(folder.get(), name.c_str(), false, entry);
+        const int error = t.sys.stat(folder.fd, name.c_str(), false, entry);
         if (error != 0 && error != ENOENT)
             return error;
         // A missing entry can be a descriptor link too: /dev/fd/N of a closed N.
@@ -68,7 +68,7 @@ int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
             t.exists = error == 0;
             return 0;
         }
-        if (const int failed = t.sys.read_link(folder.get(), name.c_str(), path))
+        if (const int failed = t.sys.read_link(folder.fd, name.c_str(), path))
             return failed;
         from = std::move(folder);
     }
@@ -80,35 +80,35 @@ int follow_last_part(target& t, std::string path, pid_t& process, int& fd) {
 int open_descriptor(target& t, const std::string& path, pid_t process, int fd) {
     t.exists = true;
     const int flags = O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC;
-    const int error = process == getpid() ? t.sys.duplicate(fd, t.file.out())
-                                          : t.sys.open(AT_FDCWD, path.c_str(), flags, 0, t.file.out());
-    return error != 0 ? error : t.sys.stat(t.file.get(), "", true, t.info);
+    const int error = process == getpid() ? t.sys.duplicate(fd, t.file.fd)
+                                          : t.sys.open(AT_FDCWD, path.c_str(), flags, 0, t.file.fd);
+    return error != 0 ? error : t.sys.stat(t.file.fd, "", true, t.info);
 }
 
 // The kernel opens the target as `>` would, only without truncating it. A name that was
 // absent at the look-up must be absent still: a file that appeared is never written,
 // whoever made it; in a shared sticky folder the kernel judges it first, as it judges `>`.
 int open_named(target& t, const std::string& path) {
-    if (const int error = t.sys.stat(t.folder.get(), "", true, t.folder_info))
+    if (const int error = t.sys.stat(t.folder.fd, "", true, t.folder_info))
         return error;
     const bool sticky = (t.folder_info.mode & S_ISVTX) != 0;
     if (!t.exists) {
         descriptor appeared, judged;
-        int error = t.sys.open(AT_FDCWD, path.c_str(), O_PATH | O_CLOEXEC, 0, appeared.out());
+        int error = t.sys.open(AT_FDCWD, path.c_str(), O_PATH | O_CLOEXEC, 0, appeared.fd);
         if (error != 0)
             return error == ENOENT ? 0 : error;
         if (sticky)
             error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666,
-                               judged.out());
+                               judged.fd);
         return error != 0 && error != ENXIO ? error : kChangedDuringRun;   // ENXIO: a FIFO nobody reads
     }
     const int error = t.sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (sticky ? O_CREAT : 0),
-                                 0666, t.file.out());
+                                 0666, t.file.fd);
     if (error == ENOENT) {   // gone since the look-up: a new file
         t.exists = false;
         return 0;
     }
-    return error != 0 ? error : t.sys.stat(t.file.get(), "", true, t.info);
+    return error != 0 ? error : t.sys.stat(t.file.fd, "", true, t.info);
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ int resolve(target& t, const std::string& path, way& how) {
 
 int holds(target& t, const std::string& name, const file_info& file) {
     file_info there;
-    const int error = t.sys.stat(t.folder.get(), name.c_str(), false, there);
+    const int error = t.sys.stat(t.folder.fd, name.c_str(), false, there);
     return error != 0 ? error : same_file(there, file) ? 0 : kChangedDuringRun;
 }
 

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 namespace suite::output {
@@ -25,30 +26,17 @@ struct pending_name {
 };
 pending_name pending_names[4];
 
-// Every signal whose default action ends the process: all but these.
-sigset_t terminating_signals() {
+// Every signal whose default action ends the process, but those in `kept`.
+sigset_t terminating_signals_but(std::initializer_list<int> kept) {
     sigset_t set;
     sigfillset(&set);
     for (const int other : {SIGKILL, SIGSTOP, SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT, SIGCHLD, SIGURG, SIGWINCH})
         sigdelset(&set, other);
+    for (const int signal : kept)
+        sigdelset(&set, signal);
     return set;
 }
-const sigset_t kTerminating = terminating_signals();
-
-// The terminating signals another process or the kernel's timers send, which may wait.
-// The synchronous ones (SEGV, BUS, ILL, FPE, TRAP, SYS, ABRT) never do: the kernel ends a
-// process that raises one it holds, and a sandbox serves its calls by SIGSYS.
-sigset_t asynchronous_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE, SIGXCPU, SIGXFSZ,
-                             SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR})
-        sigaddset(&set, signal);
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
-        sigaddset(&set, signal);
-    return set;
-}
-const sigset_t kAsynchronous = asynchronous_signals();
+const sigset_t kTerminating = terminating_signals_but({});
 
 void remove_pending_names(int signal) {
     for (const pending_name& pending : pending_names) {
@@ -83,13 +71,10 @@ void catch_signals_once() {
 
 }  // namespace
 
-signals_held::signals_held() {
-    sigprocmask(SIG_BLOCK, &kAsynchronous, &before_);
-}
-
-signals_held::~signals_held() {
-    sigprocmask(SIG_SETMASK, &before_, nullptr);
-}
+// The terminating signals another process or the kernel's timers send, which may wait.
+// The synchronous ones never do: the kernel ends a process that raises one it holds, and
+// a sandbox serves its calls by SIGSYS.
+const sigset_t kAsynchronous = terminating_signals_but({SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT});
 
 int remember_temporary(int folder, const char* name, int content, const file_info& holds) {
     catch_signals_once();
