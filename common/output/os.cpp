@@ -8,7 +8,6 @@
 #include <sys/sysmacros.h>
 
 #include <ctime>
-#include <iterator>
 #include <limits>
 
 namespace suite {
@@ -55,16 +54,8 @@ bool try_install_lock(int fd, int command, struct flock& byte) {
 
 }  // namespace
 
-const char* call_name(call what) {
-#define SUITE_OS_CALL_NAME(name) #name,
-    static const char* const kNames[] = {SUITE_OS_CALLS(SUITE_OS_CALL_NAME)};
-#undef SUITE_OS_CALL_NAME
-    static_assert(std::size(kNames) == kCallCount);
-    return kNames[static_cast<int>(what)];
-}
-
 int os::stat(int folder, const char* path, bool follow, file_info& info) {
-    return hook({call::stat, path, 0, &info}, [&] {
+    return hook({"stat", path, 0, &info}, [&] {
         struct statx x {};
         const int flags = (*path == '\0' ? AT_EMPTY_PATH : 0) | (follow ? 0 : AT_SYMLINK_NOFOLLOW);
         if (::statx(folder, path, flags, STATX_BASIC_STATS, &x) != 0)
@@ -77,7 +68,7 @@ int os::stat(int folder, const char* path, bool follow, file_info& info) {
 }
 
 int os::read_link(int folder, const char* path, std::string& text) {
-    return hook({call::read_link, path, 0, nullptr, &text}, [&] {
+    return hook({"read_link", path, 0, nullptr, &text}, [&] {
         const int error =
             fetch(text, PATH_MAX, [&](char* to, std::size_t most) { return ::readlinkat(folder, path, to, most); });
         return error == 0 && text.size() == PATH_MAX ? ENAMETOOLONG : error;
@@ -85,16 +76,16 @@ int os::read_link(int folder, const char* path, std::string& text) {
 }
 
 int os::write(int fd, const char* data, std::size_t size) {
-    return hook({call::write}, [&] { return write_whole(fd, data, size, -1); });
+    return hook({"write"}, [&] { return write_whole(fd, data, size, -1); });
 }
 
 int os::write_at(int fd, const char* data, std::size_t size, off_t at) {
-    return hook({call::write_at}, [&] { return write_whole(fd, data, size, at); });
+    return hook({"write_at"}, [&] { return write_whole(fd, data, size, at); });
 }
 
 // A private file is read from a disk or memory, which no signal interrupts.
 int os::read_at(int fd, char* data, std::size_t size, off_t at, std::size_t& got) {
-    return hook({call::read_at}, [&] {
+    return hook({"read_at"}, [&] {
         const ssize_t taken = ::pread(fd, data, size, at);
         got = taken < 0 ? 0 : static_cast<std::size_t>(taken);
         return taken < 0 ? errno : 0;
@@ -109,20 +100,20 @@ int os::link(int fd, int folder, const char* name) {
 }
 
 int os::list_attributes(int fd, std::string& names) {
-    return hook({call::list_attributes, "", 0, nullptr, &names}, [&] {
+    return hook({"list_attributes", "", 0, nullptr, &names}, [&] {
         return fetch(names, XATTR_LIST_MAX, [fd](char* to, std::size_t most) { return ::flistxattr(fd, to, most); });
     });
 }
 
 int os::get_attribute(int fd, const char* name, std::string& value) {
-    return hook({call::get_attribute, name, 0, nullptr, &value}, [&] {
+    return hook({"get_attribute", name, 0, nullptr, &value}, [&] {
         return fetch(value, XATTR_SIZE_MAX,
                      [&](char* to, std::size_t most) { return ::fgetxattr(fd, name, to, most); });
     });
 }
 
 int os::lock(int fd) {
-    return hook({call::lock}, [&] {
+    return hook({"lock"}, [&] {
         struct flock byte;
         for (int tries = 0; tries < kLockTries; nanosleep(&kLockPause, nullptr), ++tries) {
             if (try_install_lock(fd, F_OFD_SETLK, byte))
@@ -139,7 +130,7 @@ int os::lock(int fd) {
 }
 
 bool os::keeps_set_id_bits() {
-    return hook({call::keeps_set_id}, [] {
+    return hook({"keeps_set_id"}, [] {
                __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
                __user_cap_data_struct data[2]{};
                const bool kept =

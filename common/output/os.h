@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace suite {
 
@@ -39,20 +40,8 @@ inline bool same_file(const file_info& a, const file_info& b) {
     return a.device == b.device && a.inode == b.inode;
 }
 
-// The calls, as the hook tells them apart; call_name() gives each its name.
-#define SUITE_OS_CALLS(X)                                                                                     \
-    X(open) X(open_unnamed) X(memory_file) X(stat) X(read_link) X(write) X(write_at) X(read_at)               \
-    X(start_writeback) X(reserve) X(truncate) X(sync) X(sync_file_system) X(link) X(rename) X(unlink)         \
-    X(change_owner) X(change_mode) X(get_flags) X(set_flags) X(list_attributes) X(get_attribute)              \
-    X(set_attribute) X(remove_attribute) X(duplicate) X(lock) X(keeps_set_id)
-#define SUITE_OS_CALL_ENUM(name) name,
-enum class call { SUITE_OS_CALLS(SUITE_OS_CALL_ENUM) };
-#undef SUITE_OS_CALL_ENUM
-const char* call_name(call what);
-inline constexpr int kCallCount = static_cast<int>(call::keeps_set_id) + 1;
-
 // The call `what` concerning `name`, whose success the expression tells; its error is errno's.
-#define SUITE_MADE(what, name, ...) hook({call::what, name}, [&] { return (__VA_ARGS__) ? 0 : errno; })
+#define SUITE_MADE(what, name, ...) hook({#what, name}, [&] { return (__VA_ARGS__) ? 0 : errno; })
 
 class os {
   public:
@@ -94,7 +83,7 @@ class os {
     int link(int fd, int folder, const char* name);
     // renameat2, with RENAME_NOREPLACE, RENAME_EXCHANGE or no flag.
     int rename(int folder, const char* from, const char* to, unsigned flags) {
-        return hook({call::rename, to, flags},
+        return hook({"rename", to, flags},
                     [&] { return ::renameat2(folder, from, folder, to, flags) == 0 ? 0 : errno; });
     }
     int unlink(int folder, const char* name) { return SUITE_MADE(unlink, name, ::unlinkat(folder, name, 0) == 0); }
@@ -128,7 +117,7 @@ class os {
     // One call as the hook sees it: what it is, the name it concerns ("" for none), and
     // the answer it gives, where a test may alter it after the real call.
     struct call_view {
-        call what;
+        std::string_view what;        // the call's name: "open", "rename"...
         const char* name = "";
         unsigned flags = 0;           // rename's
         file_info* info = nullptr;    // stat
