@@ -42,12 +42,6 @@ struct target {
     file_info folder_info;
 };
 
-// Follows the path, opens the target as `>` would and decides the way, once.
-struct through;
-struct beside;
-struct over;
-using way = std::variant<through, beside, over>;
-int resolve(target& t, const std::string& path, way& how);
 // Whether `name` in the target's folder holds `file`: 0, kChangedDuringRun for another
 // file, or the look's error (ENOENT for none).
 int holds(target& t, const std::string& name, const file_info& file);
@@ -96,6 +90,10 @@ template <typename Way>
 int sink(const target&, const Way& w) {
     return w.content.fd;
 }
+
+using way = std::variant<through, beside, over>;
+// Follows the path, opens the target as `>` would and decides the way, once.
+int resolve(target& t, const std::string& path, way& how);
 
 // Named temporary files (temporary_names.cpp), which a signal that ends the run removes
 // first. The asynchronous signals are held back while a name is made, swapped or removed
