@@ -239,10 +239,27 @@ bool has_fallback(const planned_os& clean, int k) {
            ((call.starts_with("stat .out.tmp-") || call.starts_with("unlink .out.tmp-")) && k < clean.index_of("write"));
 }
 
+// One run of a scene as a program makes it: its status, its messages, what the target holds.
+struct Outcome {
+    int status;
+    std::string messages;
+    std::string now;
+    bool told(const std::string& words) const { return messages.find(words) != std::string::npos; }
+};
+
+Outcome run(Scene& s, const Way& way) {
+    testing::internal::CaptureStderr();
+    const int status = write_output(s.sys, s.path, way.content);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    return {status, messages, harness::read_file(s.target)};
+}
+
 // Before the content is in place, a failed call fails the run and leaves the target as it
 // was; afterwards only a sync or the last cut of a copy can fail it, saying the new content
 // stands, and an old file that cannot be looked at or removed is named under its hidden name.
-TEST(OutputLayer, EveryFailedCallIsReportedAndLeavesThePreviousFile) {
+// A call that took effect and then reported a failure (a write that landed, a rename done)
+// is told as truly. Every file left beside the output is named.
+TEST(OutputLayer, EveryFailedCallIsReportedAndTheStatusTellsWhatStands) {
     for (const Way& way : kWays) {
         Scene clean;
         prepare(clean, way);
@@ -250,65 +267,45 @@ TEST(OutputLayer, EveryFailedCallIsReportedAndLeavesThePreviousFile) {
         ASSERT_EQ(harness::read_file(clean.target), expected_after(way)) << way.what;
         const int in_place = way.placed(clean.sys) + 1;
         ASSERT_GT(in_place, 1) << way.what;
-        for (int k = 1; k <= static_cast<int>(clean.sys.log.size()); ++k) {
-            const std::string call = clean.sys.log[k - 1];
-            SCOPED_TRACE(std::string(way.what) + ": call " + std::to_string(k) + ", " + call);
-            Scene s;
-            prepare(s, way);
-            s.sys.fail_at = k;
-            testing::internal::CaptureStderr();
-            const int status = write_output(s.sys, s.path, way.content);
-            const std::string messages = testing::internal::GetCapturedStderr();
-            const std::string now = harness::read_file(s.target);
-            if (k < in_place) {
-                EXPECT_EQ(status, has_fallback(clean.sys, k) ? 0 : EIO);
-                EXPECT_EQ(now, status == 0 ? expected_after(way) : way.exists ? kPrevious : "");
-                if (status != 0) {
-                    EXPECT_EQ(names_in(s.dir.path()), way.exists ? std::set<std::string>{"out"} : std::set<std::string>{});
+        for (const bool after_effect : {false, true}) {
+            for (int k = 1; k <= static_cast<int>(clean.sys.log.size()); ++k) {
+                const std::string call = clean.sys.log[k - 1];
+                SCOPED_TRACE(std::string(way.what) + ": call " + std::to_string(k) + ", " + call +
+                             (after_effect ? ", made, then failed" : ""));
+                // An open that says it failed gives no descriptor: what it made cannot be known as ours.
+                if (after_effect && call.starts_with("open "))
+                    continue;
+                Scene s;
+                prepare(s, way);
+                s.sys.fail_at = k;
+                s.sys.after_effect = after_effect;
+                const Outcome r = run(s, way);
+                for (const std::string& name : hidden_names(s.dir.path()))
+                    EXPECT_TRUE(r.told(" is left beside it as " + name)) << r.messages;
+                const bool new_stands = r.status == 0 || r.told("; the new content stands all the same");
+                const std::string previous = way.exists ? kPrevious : "";
+                if (after_effect) {
+                    if (new_stands || (!r.told("; it is left part written") && !way.through_descriptor)) {
+                        EXPECT_EQ(r.now, new_stands ? expected_after(way) : previous) << r.messages;
+                    }
+                } else if (k < in_place) {
+                    EXPECT_EQ(r.status, has_fallback(clean.sys, k) ? 0 : EIO);
+                    EXPECT_EQ(r.now, r.status == 0 ? expected_after(way) : previous);
+                    if (r.status != 0) {
+                        const std::set<std::string> only_out{"out"};
+                        EXPECT_EQ(names_in(s.dir.path()), way.exists ? only_out : std::set<std::string>{});
+                    }
+                } else {
+                    EXPECT_EQ(r.status, call == "sync" || call == "truncate" ? EIO : 0);
+                    EXPECT_EQ(r.now.substr(0, way.content.size()), r.status == 0 ? expected_after(way) : way.content);
+                    EXPECT_EQ(r.status != 0,
+                              r.told("; the new content stands all the same") || r.told("; it is left part written"));
+                    // The old file is removed only once a look has shown it is the old file.
+                    const bool left = call.starts_with("unlink .out.tmp-") || call.starts_with("stat .out.tmp-");
+                    EXPECT_EQ(hidden_names(s.dir.path()).size(), left ? 1u : 0u);
+                    EXPECT_EQ(r.told(" is left beside it as "), left) << r.messages;
                 }
-                continue;
             }
-            const bool may_fail = call == "sync" || call == "truncate";
-            EXPECT_EQ(status, may_fail ? EIO : 0);
-            EXPECT_EQ(now.substr(0, way.content.size()), status == 0 ? expected_after(way) : way.content);
-            EXPECT_EQ(status != 0, messages.find("; the new content stands all the same") != std::string::npos ||
-                                       messages.find("; it is left part written") != std::string::npos);
-            // The old file is removed only once a look has shown it is the old file.
-            const bool left = call.starts_with("unlink .out.tmp-") || call.starts_with("stat .out.tmp-");
-            EXPECT_EQ(hidden_names(s.dir.path()).size(), left ? 1u : 0u);
-            EXPECT_EQ(messages.find(" is left beside it as ") != std::string::npos, left) << messages;
-        }
-    }
-}
-
-// A call that took effect and then reported a failure (a write that landed, a rename
-// done): the status and the message still tell what the output holds, and every file
-// left beside it is named.
-TEST(OutputLayer, ACallThatFailsAfterItsEffectIsToldTruly) {
-    for (const Way& way : kWays) {
-        Scene clean;
-        prepare(clean, way);
-        ASSERT_EQ(write_output(clean.sys, clean.path, way.content), 0) << way.what;
-        for (int k = 1; k <= static_cast<int>(clean.sys.log.size()); ++k) {
-            SCOPED_TRACE(std::string(way.what) + ": call " + std::to_string(k) + ", " + clean.sys.log[k - 1]);
-            // An open that says it failed gives no descriptor: what it made cannot be known as ours.
-            if (clean.sys.log[k - 1].starts_with("open "))
-                continue;
-            Scene s;
-            prepare(s, way);
-            s.sys.fail_at = k;
-            s.sys.after_effect = true;
-            testing::internal::CaptureStderr();
-            const int status = write_output(s.sys, s.path, way.content);
-            const std::string messages = testing::internal::GetCapturedStderr();
-            const std::string now = harness::read_file(s.target);
-            if (status == 0 || messages.find("; the new content stands all the same") != std::string::npos) {
-                EXPECT_EQ(now, expected_after(way)) << messages;
-            } else if (messages.find("; it is left part written") == std::string::npos && !way.through_descriptor) {
-                EXPECT_EQ(now, way.exists ? kPrevious : "") << messages;
-            }
-            for (const std::string& name : hidden_names(s.dir.path()))
-                EXPECT_NE(messages.find(" is left beside it as " + name), std::string::npos) << messages;
         }
     }
 }
@@ -364,30 +361,27 @@ TEST(OutputLayer, AnotherProcessDuringTheRunIsNeverUndoneAndTheStatusTellsTheTru
                 prepare(s, way);
                 s.sys.hook_at = k;
                 s.sys.between = [&] { change.make(s); };
-                testing::internal::CaptureStderr();
-                const int status = write_output(s.sys, s.path, way.content);
-                const std::string messages = testing::internal::GetCapturedStderr();
-                const std::string now = harness::read_file(s.target);
+                const Outcome r = run(s, way);
                 const std::string before = way.exists ? kPrevious : "";
                 // Where names cannot swap, an update landing after the last look is lost, as documented.
                 if (change.what == changes[0].what && k == after(clean.sys, "rename out 0")) {
-                    EXPECT_EQ(now, way.content);
-                    EXPECT_EQ(status, 0);
+                    EXPECT_EQ(r.now, way.content);
+                    EXPECT_EQ(r.status, 0);
                 } else if (change.what == changes[0].what && k > opened) {
-                    EXPECT_EQ(now, "their update\n");
-                    EXPECT_EQ(status, k > settled ? 0 : suite::kChangedDuringRun);
-                } else if (status == 0) {
-                    EXPECT_EQ(now, way.content);
+                    EXPECT_EQ(r.now, "their update\n");
+                    EXPECT_EQ(r.status, k > settled ? 0 : suite::kChangedDuringRun);
+                } else if (r.status == 0) {
+                    EXPECT_EQ(r.now, way.content);
                 } else {
-                    EXPECT_EQ(status, suite::kChangedDuringRun);
-                    EXPECT_TRUE(now == before || now == "foreign\n") << now;
+                    EXPECT_EQ(r.status, suite::kChangedDuringRun);
+                    EXPECT_TRUE(r.now == before || r.now == "foreign\n") << r.now;
                 }
                 // Nothing of this run is left; what another process made, or the old file
                 // another process's file displaced, may be.
                 for (const std::string& name : hidden_names(s.dir.path())) {
                     const std::string left = harness::read_file(s.dir.path() / name);
                     EXPECT_TRUE(left == "foreign\n" || left == before) << name << ": " << left;
-                    EXPECT_NE(messages.find(" is left beside it as " + name), std::string::npos) << messages;
+                    EXPECT_TRUE(r.told(" is left beside it as " + name)) << r.messages;
                 }
             }
         }
