@@ -16,13 +16,17 @@ enum class holds { previous, new_content, another_file, part_new };
 // put on the hidden name, or the run's own content, emptied, whose name could not go.
 enum class left_kind { none, previous, another_file, emptied };
 
+struct left_file {
+    left_kind kind = left_kind::none;
+    std::string name{};   // in the output's folder
+    int error = 0;        // why it could not be removed
+};
+
 struct outcome {
-    int error = 0;          // 0, an error number, or kChangedDuringRun
-    std::string blamed;     // the file the error concerns: the output, or the folder its content waited in
+    int error = 0;            // 0, an error number, or kChangedDuringRun
+    std::string blamed{};     // the file the error concerns: the output, or the folder its content waited in
     holds output = holds::previous;
-    left_kind left = left_kind::none;
-    std::string left_name;  // in the output's folder
-    int left_error = 0;     // why it could not be removed
+    left_file left{};
 };
 
 }  // namespace suite

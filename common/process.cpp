@@ -229,10 +229,10 @@ void report_error(std::string_view file, int error) {
 bool report_outcome(std::string_view output, const outcome& result) {
     static const char* const kLeft[] = {"", "what stood there before", "a file another process put in its place",
                                         "an emptied file of this run"};
-    if (result.left != left_kind::none)
-        report(output, std::string(kLeft[static_cast<int>(result.left)]) + " is left beside it as " +
-                           quote_name(result.left_name) +
-                           (result.left_error != 0 ? std::string(": ") + std::strerror(result.left_error) : ""));
+    if (result.left.kind != left_kind::none)
+        report(output, std::string(kLeft[static_cast<int>(result.left.kind)]) + " is left beside it as " +
+                           quote_name(result.left.name) +
+                           (result.left.error != 0 ? std::string(": ") + std::strerror(result.left.error) : ""));
     const std::string why = error_words(result.error);
     switch (result.error == 0 ? holds::previous : result.output) {
     case holds::previous:

@@ -24,13 +24,6 @@ bool cannot_carry(int error) {
 
 enum class phase { unopened, writing, prepared, installed, ended };
 
-outcome out_of_turn(const std::string& path) {
-    outcome result;
-    result.error = EBADF;
-    result.blamed = path;
-    return result;
-}
-
 }  // namespace
 
 struct output_file::state {
@@ -116,7 +109,7 @@ ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t s
 outcome output_file::prepare() {
     state& s = *state_;
     if (s.now != phase::writing)
-        return out_of_turn(path_);
+        return {EBADF, path_};
     const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
     s.now = phase::prepared;
     std::fclose(std::exchange(stream_, nullptr));
@@ -135,7 +128,7 @@ outcome output_file::prepare() {
 outcome output_file::install() {
     state& s = *state_;
     if (s.now != phase::prepared)
-        return out_of_turn(path_);
+        return {EBADF, path_};
     int& error = s.result.error;
     error = std::visit([&](auto& way) { return install_way(s.t, way, s.result); }, s.how);
     // A rename the kernel refuses: the content is copied over.

@@ -58,12 +58,6 @@ void forget_name(beside& b) {
     b.temporary.clear();
 }
 
-void leave(outcome& result, const std::string& name, int error, left_kind kind) {
-    result.left = kind;
-    result.left_name = name;
-    result.left_error = error;
-}
-
 // Names until `make` makes one stand, or fails otherwise than on a name taken. The name
 // is registered with what it holds, which a signal's clean-up checks before it removes it.
 template <typename Make>
@@ -149,7 +143,7 @@ bool another_stands(target& t, beside& b, outcome& result) {
 int check_content_name(target& t, beside& b, outcome& result) {
     const int error = holds(t, b.temporary, b.content_info);
     if (error == kChangedDuringRun)
-        leave(result, b.temporary, 0, left_kind::another_file);
+        result.left = {left_kind::another_file, b.temporary, 0};
     if (error == kChangedDuringRun || error == ENOENT)
         forget_name(b);
     return error == ENOENT ? kChangedDuringRun : error;
@@ -198,14 +192,14 @@ int undo_exchange(target& t, beside& b, const std::string& old_name, outcome& re
     const int folder = t.folder.fd;
     if (const int error = t.sys.rename(folder, old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE)) {
         result.output = holds::new_content;
-        leave(result, old_name, error, left_kind::previous);
+        result.left = {left_kind::previous, old_name, error};
         return kChangedDuringRun;
     }
     const int back = holds(t, old_name, b.content_info);
     if (back == 0)
         t.sys.unlink(folder, old_name.c_str());
     if (back == kChangedDuringRun && t.sys.rename(folder, old_name.c_str(), t.name.c_str(), RENAME_EXCHANGE) == 0)
-        leave(result, old_name, 0, left_kind::previous);
+        result.left = {left_kind::previous, old_name, 0};
     return kChangedDuringRun;
 }
 
@@ -231,13 +225,13 @@ int exchange(target& t, beside& b, outcome& result) {
     // it stands, and the old file stays beside it.
     if (another_stands(t, b, result)) {
         if (flags != 0)
-            leave(result, old_name, 0, left_kind::previous);
+            result.left = {left_kind::previous, old_name, 0};
         return kChangedDuringRun;
     }
     // Only what is known to be the old file is removed; gone already is as good.
     const int removed = out == 0 ? t.sys.unlink(t.folder.fd, old_name.c_str()) : out;
     if (removed != 0 && removed != ENOENT)
-        leave(result, old_name, removed, left_kind::previous);
+        result.left = {left_kind::previous, old_name, removed};
     return 0;
 }
 
@@ -299,13 +293,13 @@ void drop_beside(target& t, beside& b, outcome& result) {
     const char* name = b.temporary.c_str();
     const int seen = holds(t, name, b.content_info);
     if (seen == kChangedDuringRun)
-        leave(result, b.temporary, 0, left_kind::another_file);
+        result.left = {left_kind::another_file, b.temporary, 0};
     const int error = seen == 0 ? t.sys.unlink(t.folder.fd, name) : seen == kChangedDuringRun ? 0 : seen;
     // A name that cannot go (an append-only folder its file system does not report: FUSE,
     // NFS) or cannot be looked at keeps no content, and the user learns of it.
     if (error != 0 && error != ENOENT) {
         (void)t.sys.truncate(b.content.fd, 0);
-        leave(result, b.temporary, error, left_kind::emptied);
+        result.left = {left_kind::emptied, b.temporary, error};
     }
     forget_name(b);
 }
