@@ -83,10 +83,19 @@ int open_way(target& t, over& o) {
         o.place = "/tmp";
         return 0;
     }
-    if (t.sys.memory_file(o.content.fd) != 0)
-        return error;
-    o.place.clear();
-    return 0;
+    if (t.sys.memory_file(o.content.fd) == 0) {
+        o.place.clear();
+        return 0;
+    }
+    o.to_blame = true;
+    return error;
+}
+
+// A private file that fills is the fault of its folder, not of the output.
+int write_way(target& t, over& o, const char* data, std::size_t size) {
+    const int error = t.sys.write(o.content.fd, data, size);
+    o.to_blame = error == ENOSPC || error == EDQUOT;
+    return error;
 }
 
 int install_over(target& t, descriptor& content, outcome& result) {

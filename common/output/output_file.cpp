@@ -13,8 +13,6 @@ using namespace output;
 
 namespace {
 
-constexpr off_t kWritebackStretch = 1 << 20;
-
 // What keeps a new file from standing in the folder or carrying the old one's owner,
 // flags or attributes, or the kernel from renaming it over the old one.
 bool cannot_carry(int error) {
@@ -31,10 +29,7 @@ struct output_file::state {
     output::target t;
     output::way how;
     phase now = phase::unopened;
-    outcome result;                // what the steps came to: the error, what stands, what is left
-    bool content_filled = false;   // the error is the private content's: its folder is to blame
-    off_t written = 0;             // bytes the stream took
-    off_t handed_to_disk = 0;      // of them, those whose writeback was started
+    outcome result;   // what the steps came to: the error, what stands, what is left
 };
 
 output_file::output_file(std::string path, os& sys) : path_(std::move(path)), state_(std::make_unique<state>(sys)) {}
@@ -45,7 +40,7 @@ output_file::~output_file() {
 
 const std::string& output_file::blamed() const {
     const over* o = std::get_if<over>(&state_->how);
-    return o != nullptr && !o->place.empty() && state_->content_filled ? o->place : path_;
+    return o != nullptr && o->to_blame && !o->place.empty() ? o->place : path_;
 }
 
 namespace {
@@ -73,7 +68,6 @@ int output_file::open() {
         error = std::visit([&](auto& way) { return open_way(t, way); }, s.how);
     if (error != 0 && t.exists && std::holds_alternative<beside>(s.how) && cannot_carry(error))
         error = fall_back_to_over(t, s.how, s.result, s.now);
-    s.content_filled = error != 0;
     if (error == 0 && (stream_ = fopencookie(&s, "w", {nullptr, &write_to_sink, nullptr, nullptr})) == nullptr)
         error = errno != 0 ? errno : ENOMEM;
     s.now = error == 0 ? phase::writing : phase::ended;
@@ -82,28 +76,15 @@ int output_file::open() {
     return error;
 }
 
-// Every byte goes to the way's sink, or its first error is kept. As the stream's contract
-// asks, the count of bytes taken comes back, 0 on an error.
+// Every byte goes to the way, or its first error is kept. As the stream's contract asks,
+// the count of bytes taken comes back, 0 on an error.
 ssize_t output_file::write_to_sink(void* cookie, const char* data, std::size_t size) {
     state& s = *static_cast<state*>(cookie);
     if (s.now != phase::writing)
         return static_cast<ssize_t>(size);   // discard(): the stream's last bytes go nowhere
-    const int fd = std::visit([&](const auto& way) { return sink(s.t, way); }, s.how);
-    if (s.result.error == 0) {
-        s.result.error = s.t.sys.write(fd, data, size);
-        // A private file that fills is the fault of its folder, not of the output.
-        s.content_filled = s.result.error == ENOSPC || s.result.error == EDQUOT;
-    }
-    if (s.result.error != 0)
-        return 0;
-    s.written += static_cast<off_t>(size);
-    // The disk starts on each finished stretch of a new file while the program goes on,
-    // so that the sync before the rename has little left to wait for.
-    if (std::holds_alternative<beside>(s.how) && s.written - s.handed_to_disk >= kWritebackStretch) {
-        s.t.sys.start_writeback(fd, s.handed_to_disk, s.written - s.handed_to_disk);
-        s.handed_to_disk = s.written;
-    }
-    return static_cast<ssize_t>(size);
+    if (s.result.error == 0)
+        s.result.error = std::visit([&](auto& way) { return write_way(s.t, way, data, size); }, s.how);
+    return s.result.error == 0 ? static_cast<ssize_t>(size) : 0;
 }
 
 outcome output_file::prepare() {

@@ -46,14 +46,17 @@ struct target {
 // file, or the look's error (ENOENT for none).
 int holds(target& t, const std::string& name, const file_info& file);
 
-// Each way's steps: open makes what the stream writes to (its sink); prepare makes the
-// content whole on disk; install puts it in place. Each returns 0 or the error number,
-// and install says in `result` what the output holds after a failure and what it left.
+// Each way's steps: open makes what the stream writes to, and write takes the stream's
+// bytes; prepare makes the content whole on disk; install puts it in place. Each returns
+// 0 or the error number, and install says in `result` what the output holds after a
+// failure and what it left.
 
 // Written straight into target::file, at its offset.
 struct through {};
 inline int open_way(target&, through&) { return 0; }
-inline int sink(const target& t, const through&) { return t.file.fd; }
+inline int write_way(target& t, through&, const char* data, std::size_t size) {
+    return t.sys.write(t.file.fd, data, size);
+}
 inline int prepare_way(target&, through&) { return 0; }
 inline int install_way(target&, through&, outcome&) { return 0; }
 
@@ -64,8 +67,11 @@ struct beside {
     std::string temporary;        // its name in the folder, while it has one
     int slot = -1;                // where a signal finds that name
     descriptor folder_to_sync;    // opened when prepared
+    off_t written = 0;            // bytes the stream wrote
+    off_t handed_to_disk = 0;     // of them, those whose writeback was started
 };
 int open_way(target& t, beside& b);
+int write_way(target& t, beside& b, const char* data, std::size_t size);
 int prepare_way(target& t, beside& b);
 int install_way(target& t, beside& b, outcome& result);
 // Removes the content's name where it still holds the content; a name the folder keeps
@@ -77,19 +83,16 @@ bool rename_refused(int error);
 // The content in a private file, then copied over the target.
 struct over {
     descriptor content;
-    std::string place;   // the folder it waits in; "" beside the target or in memory
+    std::string place;       // the folder it waits in; "" beside the target or in memory
+    bool to_blame = false;   // that folder has no room for it, or takes no such file
 };
 int open_way(target& t, over& o);
+int write_way(target& t, over& o, const char* data, std::size_t size);
 inline int prepare_way(target&, over&) { return 0; }
 // The content of `content` copied over the target, creating it for a new output. The
 // content may move to memory on the way.
 int install_over(target& t, descriptor& content, outcome& result);
 inline int install_way(target& t, over& o, outcome& result) { return install_over(t, o.content, result); }
-
-template <typename Way>
-int sink(const target&, const Way& w) {
-    return w.content.fd;
-}
 
 using way = std::variant<through, beside, over>;
 // Follows the path, opens the target as `>` would and decides the way, once.

@@ -20,6 +20,7 @@ namespace suite::output {
 namespace {
 
 constexpr int kMostNameTries = 100;
+constexpr off_t kWritebackStretch = 1 << 20;
 constexpr std::size_t kRandomLetters = 8;
 constexpr char kTemporaryMark[] = ".tmp-";
 constexpr char kAccessList[] = "system.posix_acl_access";
@@ -252,6 +253,19 @@ int open_way(target& t, beside& b) {
             return t.sys.open(folder, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode, b.content.fd);
         });
     return error != 0 || !t.exists ? error : carry_old_file(t, b);
+}
+
+// Each finished stretch of the content goes to the disk while the program goes on, so
+// that the sync before the rename has little left to wait for.
+int write_way(target& t, beside& b, const char* data, std::size_t size) {
+    if (const int error = t.sys.write(b.content.fd, data, size))
+        return error;
+    b.written += static_cast<off_t>(size);
+    if (b.written - b.handed_to_disk >= kWritebackStretch) {
+        t.sys.start_writeback(b.content.fd, b.handed_to_disk, b.written - b.handed_to_disk);
+        b.handed_to_disk = b.written;
+    }
+    return 0;
 }
 
 // The old mode once the content is whole (a change of owner, and writes, clear set-id
