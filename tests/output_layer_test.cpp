@@ -302,8 +302,11 @@ TEST(OutputLayer, EveryFailedCallIsReportedAndTheStatusTellsWhatStands) {
                               r.told("; the new content stands all the same") || r.told("; it is left part written"));
                     // The old file is removed only once a look has shown it is the old file.
                     const bool left = call.starts_with("unlink .out.tmp-") || call.starts_with("stat .out.tmp-");
-                    EXPECT_EQ(hidden_names(s.dir.path()).size(), left ? 1u : 0u);
+                    const std::set<std::string> hidden = hidden_names(s.dir.path());
+                    EXPECT_EQ(hidden.size(), left ? 1u : 0u);
                     EXPECT_EQ(r.told(" is left beside it as "), left) << r.messages;
+                    for (const std::string& name : hidden)   // and why
+                        EXPECT_TRUE(r.told(" is left beside it as " + name + ": Input/output error")) << r.messages;
                 }
             }
         }
@@ -886,6 +889,7 @@ TEST(OutputLayer, ThePrivateFileFallsBackAndBlamesTheTemporaryFolder) {
         {"/nonexistent", {{"open_unnamed /tmp", EACCES}, {"memory_file", ENOMEM}}, ENOENT, "/nonexistent"},
         {"", {{"open_unnamed /tmp", EACCES}, {"memory_file", ENOMEM}}, EACCES, "/tmp"},
         {"", {{"write", ENOSPC}}, ENOSPC, "/tmp"},
+        {"", {{"open_unnamed /tmp", EACCES}, {"write", ENOSPC}}, ENOSPC, nullptr},   // memory is no folder
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("TMPDIR=") + c.tmpdir + ", " + std::to_string(c.refused.size()) + " refused");

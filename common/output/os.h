@@ -67,9 +67,9 @@ class os {
     int write_at(int fd, const char* data, std::size_t size, off_t at);
     // Up to `size` bytes at `at`; `got` is 0 at the end of the file.
     int read_at(int fd, char* data, std::size_t size, off_t at, std::size_t& got);
-    // Starts writing back a stretch of the file: a hint, whose failure costs only time.
-    void start_writeback(int fd, off_t at, off_t size) {
-        SUITE_MADE(start_writeback, "", ::sync_file_range(fd, at, size, SYNC_FILE_RANGE_WRITE) == 0);
+    // Starts writing back the file's dirty pages: a hint, whose failure costs only time.
+    void start_writeback(int fd) {
+        SUITE_MADE(start_writeback, "", ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0);
     }
     // Disk space for `size` bytes from `at`, the file's size unchanged.
     int reserve(int fd, off_t at, off_t size) {

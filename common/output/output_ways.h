@@ -67,8 +67,7 @@ struct beside {
     std::string temporary;        // its name in the folder, while it has one
     int slot = -1;                // where a signal finds that name
     descriptor folder_to_sync;    // opened when prepared
-    off_t written = 0;            // bytes the stream wrote
-    off_t handed_to_disk = 0;     // of them, those whose writeback was started
+    off_t unsent = 0;             // bytes written since the disk was last started on them
 };
 int open_way(target& t, beside& b);
 int write_way(target& t, beside& b, const char* data, std::size_t size);

@@ -260,10 +260,10 @@ int open_way(target& t, beside& b) {
 int write_way(target& t, beside& b, const char* data, std::size_t size) {
     if (const int error = t.sys.write(b.content.fd, data, size))
         return error;
-    b.written += static_cast<off_t>(size);
-    if (b.written - b.handed_to_disk >= kWritebackStretch) {
-        t.sys.start_writeback(b.content.fd, b.handed_to_disk, b.written - b.handed_to_disk);
-        b.handed_to_disk = b.written;
+    b.unsent += static_cast<off_t>(size);
+    if (b.unsent >= kWritebackStretch) {
+        t.sys.start_writeback(b.content.fd);
+        b.unsent = 0;
     }
     return 0;
 }
