@@ -402,11 +402,12 @@ bool set_append_only(const fs::path& dir, bool on) {
     return done;
 }
 
-// Whether this process holds an unnamed file (O_TMPFILE) made in `dir` open.
-bool holds_unnamed_file_in(const fs::path& dir) {
+// Whether this process holds an unnamed file (O_TMPFILE) made in `dir` open, with bytes in it.
+bool holds_unnamed_bytes_in(const fs::path& dir) {
     for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
         std::error_code failed;
-        if (fs::read_symlink(fd.path(), failed).string().starts_with(dir.string() + "/#"))
+        if (fs::read_symlink(fd.path(), failed).string().starts_with(dir.string() + "/#") &&
+            fs::file_size(fd.path(), failed) > 0)
             return true;
     }
     return false;
@@ -449,6 +450,13 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
                                 {"unlink", EPERM}});
          },
          0, kNew, false, kNew, 1},
+        {"there, an overwrite that fails part-way: written again, and the hidden file emptied",
+         [&](Scene& s) {
+             s.sys.refused_once["write_at"] = ENOSPC;
+             return refused(s, {{"open_unnamed .", EOPNOTSUPP}, {"rename", EPERM}, {"rename out 2", EINVAL},
+                                {"unlink", EPERM}});
+         },
+         0, kNew, false, kNew, 1},
         {"a new output there, as `>` makes it",
          [&](Scene& s) {
              fs::remove(s.target);
@@ -471,9 +479,12 @@ TEST(OutputLayer, ArrangementsOfLinksDescriptorsAndMounts) {
          [&](Scene& s) {
              s.sys.refused_once["write_at"] = ENOSPC;
              s.sys.hook_before = "truncate";
-             s.sys.between = [&s] {
-                 if (holds_unnamed_file_in(s.dir.path()))
+             s.sys.between = [&s] {   // looked at before every cut
+                 s.sys.hook_before = "truncate";
+                 if (holds_unnamed_bytes_in(s.dir.path()))
                      s.sys.refused["write_at"] = ENOSPC;
+                 else
+                     s.sys.refused.erase("write_at");
              };
              return copy_over(s);
          },

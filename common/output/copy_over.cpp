@@ -55,11 +55,12 @@ int take_space(target& t, int content, off_t old_size, off_t size, off_t& tail) 
 
 // The old blocks could not all be overwritten in place (shared with a copy, or a file
 // system that writes every block anew): the target is emptied and written again whole,
-// as `>` writes it. The content moves to memory first where it fits there, so that the
-// disk space of its private copy serves the new blocks.
+// as `>` writes it. The content moves to memory first where it fits there, and its copy
+// on disk is emptied, so that its space serves the new blocks, even where it has a name.
 int write_again(target& t, descriptor& content, off_t size) {
     descriptor in_memory;
-    if (t.sys.memory_file(in_memory.fd) == 0 && copy(t, content.fd, 0, size, in_memory.fd) == 0) {
+    if (t.sys.memory_file(in_memory.fd) == 0 && copy(t, content.fd, 0, size, in_memory.fd) == 0 &&
+        t.sys.truncate(content.fd, 0) == 0) {
         content = std::move(in_memory);
         in_memory = descriptor();   // closes the copy on disk, which the move left here
     }
