@@ -93,9 +93,11 @@ class os {
     int change_mode(int fd, mode_t mode) { return SUITE_MADE(change_mode, "", ::fchmod(fd, mode) == 0); }
     // The inode flags lsattr shows.
     int get_flags(int fd, unsigned& flags) {
-        return SUITE_MADE(get_flags, "", ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0);
+        return SUITE_MADE(get_flags, "", ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0);
     }
-    int set_flags(int fd, unsigned flags) { return SUITE_MADE(set_flags, "", ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0); }
+    int set_flags(int fd, unsigned flags) {
+        return SUITE_MADE(set_flags, "", ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    }
     // Extended attributes: names each ended by a zero byte, and values.
     int list_attributes(int fd, std::string& names);
     int get_attribute(int fd, const char* name, std::string& value);
@@ -106,7 +108,9 @@ class os {
         return SUITE_MADE(remove_attribute, name, ::fremovexattr(fd, name) == 0);
     }
     // A copy of the descriptor, above the standard ones, closed on exec.
-    int duplicate(int fd, int& to) { return SUITE_MADE(duplicate, "", (to = fcntl(fd, F_DUPFD_CLOEXEC, 3)) >= 0); }
+    int duplicate(int fd, int& copy) {
+        return SUITE_MADE(duplicate, "", (copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3)) >= 0);
+    }
     // The installs' lock on `fd`'s file, held until it is closed: waits only while another
     // install holds it, never for another program's lock (EAGAIN, and no lock).
     int lock(int fd);
