@@ -304,11 +304,11 @@ void drop_beside(target& t, beside& b, outcome& result) {
     if (b.temporary.empty())
         return;
     const signals_held held;
-    const char* name = b.temporary.c_str();
-    const int seen = holds(t, name, b.content_info);
-    if (seen == kChangedDuringRun)
-        result.left = {left_kind::another_file, b.temporary, 0};
-    const int error = seen == 0 ? t.sys.unlink(t.folder.fd, name) : seen == kChangedDuringRun ? 0 : seen;
+    int error = check_content_name(t, b, result);   // forgets a name that holds another file, or none
+    if (b.temporary.empty())
+        return;
+    if (error == 0)
+        error = t.sys.unlink(t.folder.fd, b.temporary.c_str());
     // A name that cannot go (an append-only folder its file system does not report: FUSE,
     // NFS) or cannot be looked at keeps no content, and the user learns of it.
     if (error != 0 && error != ENOENT) {
